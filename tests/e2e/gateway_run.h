@@ -1,0 +1,142 @@
+// Runs the stand-in gateway (which starts and drives quillgate) in a
+// temporary folder of its own and collects what it printed and what
+// quillgate wrote into the SDK log. Every run is bounded in time.
+#ifndef QG_TESTS_E2E_GATEWAY_RUN_H
+#define QG_TESTS_E2E_GATEWAY_RUN_H
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <signal.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qgtest {
+
+inline std::string BinDir()
+{
+    const char* env = getenv("QG_BIN_DIR");
+    return env && *env ? env : QG_BIN_DIR;
+}
+
+inline std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+class TempDir
+{
+public:
+    TempDir()
+    {
+        char tmpl[] = "/tmp/qg-e2e-XXXXXX";
+        const char* made = mkdtemp(tmpl);
+        path_ = made ? made : "";
+    }
+    ~TempDir()
+    {
+        if (!path_.empty())
+            nftw(path_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
+                 FTW_DEPTH | FTW_PHYS);
+    }
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct GatewayRun {
+    int status = -1;  // exit status of the stand-in gateway; -1 when it had to be killed
+    std::vector<std::string> out;     // the gateway's lines
+    std::vector<std::string> sdkLog;  // lines quillgate wrote through SDK option 135
+
+    // Index of the first line at or after `from` that starts with `prefix`, or -1.
+    static int Find(const std::vector<std::string>& lines, const std::string& prefix, int from = 0)
+    {
+        for (size_t i = from < 0 ? 0 : static_cast<size_t>(from); i < lines.size(); ++i)
+            if (lines[i].compare(0, prefix.size(), prefix) == 0)
+                return static_cast<int>(i);
+        return -1;
+    }
+    int Out(const std::string& prefix, int from = 0) const { return Find(out, prefix, from); }
+    int Log(const std::string& prefix, int from = 0) const { return Find(sdkLog, "[proxy] " + prefix, from); }
+    std::string Dump() const
+    {
+        std::string text = "gateway:\n";
+        for (const std::string& l : out)
+            text += "  " + l + "\n";
+        text += "sdk log:\n";
+        for (const std::string& l : sdkLog)
+            text += "  " + l + "\n";
+        return text;
+    }
+};
+
+// Starts standin-gateway with `args` and `script`, waits at most limitSec.
+inline GatewayRun RunGateway(const TempDir& dir, const std::vector<std::string>& args, const std::string& script,
+                             int limitSec)
+{
+    const std::string scriptPath = dir.File("script");
+    {
+        std::ofstream(scriptPath) << script;
+    }
+    const std::string outPath = dir.File("gateway.out");
+    const std::string logPath = dir.File("sdk.log");
+    std::vector<std::string> argv = {BinDir() + "/standin-gateway", "-Q", "-S", scriptPath};
+    argv.insert(argv.end(), args.begin(), args.end());
+
+    GatewayRun run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("QG_SDK_LOG", logPath.c_str(), 1);
+        setenv("QG_SDK_JOURNAL", dir.File("sdk.journal").c_str(), 1);
+        unsetenv("QG_SDK_CONTROL");
+        unsetenv("QG_SDK_SCENARIO");
+        const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = open("/dev/null", O_RDONLY);
+        if (fd < 0 || null < 0)
+            _exit(127);
+        dup2(fd, STDOUT_FILENO);
+        dup2(fd, STDERR_FILENO);
+        dup2(null, STDIN_FILENO);
+        std::vector<char*> cargv;
+        for (std::string& a : argv)
+            cargv.push_back(&a[0]);
+        cargv.push_back(nullptr);
+        execv(cargv[0], cargv.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        return run;
+
+    int status = 0;
+    pid_t done = 0;
+    for (int waited = 0; waited < limitSec * 1000; waited += 50) {
+        done = waitpid(pid, &status, WNOHANG);
+        if (done != 0)
+            break;
+        usleep(50 * 1000);
+    }
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    } else if (done == pid && WIFEXITED(status)) {
+        run.status = WEXITSTATUS(status);
+    }
+    run.out = ReadLines(outPath);
+    run.sdkLog = ReadLines(logPath);
+    return run;
+}
+
+}  // namespace qgtest
+
+#endif
