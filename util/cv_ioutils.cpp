@@ -110,10 +110,12 @@ int CV_IOUtils::setBlock(int fd)
 
 static int SetTimeOut(int fd, int option, int msec)
 {
-    // The socket layer wants microseconds below one second.
+    // The socket layer wants microseconds below one second. A negative wait
+    // stays whole in the microseconds, which the socket layer refuses: as
+    // negative seconds it would switch the time-out off and report success.
     timeval tv;
-    tv.tv_sec = msec / 1000;
-    tv.tv_usec = static_cast<suseconds_t>(msec % 1000) * 1000;
+    tv.tv_sec = msec >= 0 ? msec / 1000 : 0;
+    tv.tv_usec = msec >= 0 ? static_cast<suseconds_t>(msec % 1000) * 1000 : static_cast<suseconds_t>(msec) * 1000;
     return setsockopt(fd, SOL_SOCKET, option, &tv, sizeof(tv));
 }
 

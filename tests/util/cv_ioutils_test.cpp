@@ -307,6 +307,20 @@ TEST_F(SocketOptions, TimeOutsOfOneSecondAndMore)
     EXPECT_EQ(-1, CV_IOUtils::SetSocketRecvTimeOut(-1, 500));
 }
 
+// A negative time-out is refused whatever its size; whole negative seconds
+// must not slip through and switch the time-out off.
+TEST_F(SocketOptions, NegativeTimeOutsAreRefused)
+{
+    ASSERT_EQ(0, CV_IOUtils::SetSocketRecvTimeOut(tcp_, 500));
+    ASSERT_EQ(0, CV_IOUtils::SetSocketSendTimeOut(tcp_, 500));
+    for (int msec : {-1, -999, -1000, -2500, -2000000}) {
+        EXPECT_EQ(-1, CV_IOUtils::SetSocketRecvTimeOut(tcp_, msec)) << msec;
+        EXPECT_EQ(500000, TimeoutUsec(SO_RCVTIMEO)) << msec;
+        EXPECT_EQ(-1, CV_IOUtils::SetSocketSendTimeOut(tcp_, msec)) << msec;
+        EXPECT_EQ(500000, TimeoutUsec(SO_SNDTIMEO)) << msec;
+    }
+}
+
 TEST_F(SocketOptions, KeepAlive)
 {
     EXPECT_EQ(0, CV_IOUtils::SetTcpSocketKeepAlive(tcp_, 10000, 60000, 3));
