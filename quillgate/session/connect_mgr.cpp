@@ -17,15 +17,11 @@ CConnectMgr& CConnectMgr::GetInstance()
 CConnectMgr::CConnectMgr()
     : m_heartbeatTick(0), m_h5vcodec(0), m_logLevel(4), m_debugFlags(0)
 {
-    pthread_mutex_init(&m_mutex, nullptr);
     m_webrtc.SetOwner(this);
     m_sdk.SetOwner(this);
 }
 
-CConnectMgr::~CConnectMgr()
-{
-    pthread_mutex_destroy(&m_mutex);
-}
+CConnectMgr::~CConnectMgr() {}
 
 void CConnectMgr::Log(uint32_t level, const char* format, ...)
 {

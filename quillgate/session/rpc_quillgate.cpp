@@ -1,5 +1,6 @@
 #include "quillgate/session/rpc_quillgate.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <unistd.h>
 
@@ -18,23 +19,6 @@ namespace {
 
 const char* const kProxyProperty = "CorvaneWebRtc.Quillgate.Proxy";
 const char* const kEndpointsProperty = "CorvaneWebRtc.Quillgate.Endpoints";
-
-bool TraceOn()
-{
-    return (CConnectMgr::GetInstance().GetDebugFlags() & 8) != 0;
-}
-
-// A served operation: no Ice exception goes back to the dispatcher.
-template <typename Op>
-int Serve(const char* name, Op op)
-{
-    try {
-        return op();
-    } catch (const IceUtil::Exception& e) {
-        CConnectMgr::Log(16, "rpc %s fail: %s", name, e.what());
-        return -1;
-    }
-}
 
 void RequestServiceExit()
 {
@@ -256,168 +240,415 @@ int rpcCorvaneQuillgate::CallGateway(const char* name, Call call)
 }
 
 // ---- served operations ----
+//
+// Every operation is the same thin adapter: the connection manager does
+// the work inside a catch of Ice failures, and under debug flag 8 one
+// trace line from the table below tells what was asked and answered.
 
-Ice::Int rpcCorvaneQuillgate::heartBeat(const Ice::Current&)
+namespace {
+
+enum ServedOp {
+    kOpConnect,
+    kOpLogin,
+    kOpLoginEx,
+    kOpLogout,
+    kOpEnterRoom,
+    kOpEnterRoomEx,
+    kOpLeaveRoom,
+    kOpUserCameraControl,
+    kOpUserSpeakControl,
+    kOpUserCameraControlEx,
+    kOpUserSpeakControlEx,
+    kOpConsultParam,
+    kOpWebrtcConsult,
+    kOpVideoCallControl,
+    kOpObjectSetValue,
+    kOpObjectGetValue,
+    kOpObjectGetIdList,
+    kOpSetSDKOptionString,
+    kOpSetSDKOptionInt,
+    kOpGetSDKOptionString,
+    kOpGetSDKOptionInt,
+    kOpSdkControl,
+    kOpQueryUserState,
+    kOpTransBuffer,
+    kOpTransBufferEx,
+    kOpSendTextMessage,
+    kOpStreamRecordCtrlEx,
+    kOpSetUserStreamInfo,
+    kOpGetUserStreamInfo,
+    kOpGetRoomOnlineUsers,
+    kOpObjectControl,
+    kOpHeartBeat,
+    kOpSetGeneralParam,
+    kOpUserInfoControl,
+    kOpCount
+};
+
+struct ServedOpInfo {
+    const char* name;
+    const char* trace;  // printf format of the trace line; null: the operation writes none
+};
+
+// In Slice order; the trace lines are read by the gateway's operators as
+// they stand, odd spellings included.
+const ServedOpInfo kServedOps[] = {
+    {"connect", "invoke connect reqid:%d, addrs:%s, ret:%d "},
+    {"login", "invoke login reqid:%d, host:%s, userName:%s, passWord:%s, passEncType:%d, ret:%d "},
+    {"loginEx",
+     "invoke loginEx reqid:%d, nickName:%s, userId:%d, strUserId:%s, appId:%s, timeStamp:%ld, siqStr:%s, "
+     "strParam:%s, ret:%d "},
+    {"logout", "invoke logout reqid:%d, ret:%d "},
+    {"enterRoom", "invoke enterRoom reqid:%d, roomid:%d, roomPassWord:%s, passEncType:%d, ret:%d "},
+    {"enterRoomEx", "invoke enterRoomEx reqid:%d, roomName:%s, roomPassWord:%s, passEncType:%d, ret:%d "},
+    {"leaveRoom", "invoke leaveRoom reqid:%d, ret:%d "},
+    {"userCameraControl", "invoke userCameraControl reqid:%d, userid:%d, open:%d, ret:%d "},
+    {"userSpeakControl", "invoke userSpeakControl reqid:%d, userid:%d, open:%d, ret:%d "},
+    {"userCameraControlEx",
+     "invoke userCameraControlEx reqid:%d, userid:%d, open:%d, streamIndex:%d, flags:%d, strParam:%s, ret:%d "},
+    {"userSpeakControlEx",
+     "invoke userSpeakControlEx reqid:%d, userid:%d, open:%d, streamIndex:%d, flags:%d, strParam:%s, ret:%d "},
+    {"consultParam", "invoke consultParam reqid:%d, type:%d, ret:%d "},
+    {"webrtcConsult", "invoke webrtcConsult reqid:%d, ret:%d "},
+    {"videoCallControl",
+     "invoke videoCallControl reqid:%d, eventType:%d, userId:%d, errorCode:%d, flags:%d, param:%d, userStr:%s, "
+     "ret:%d "},
+    {"objectSetValue",
+     "invoke objectSetValue reqid:%d, objectType:%d, objectId:%d, infoName:%d, infoValue:%s, ret:%d "},
+    {"objectGetValue", "invoke objectGetValue reqid:%d, objectType:%d, objectId:%d, infoName:%d, ret:%d "},
+    {"objectGetIdList", "invoke objectGetIdList reqid:%d, objectType:%d, ret:%d "},
+    {"setSDKOptionString", "invoke setSDKOptionString reqid:%d, optName:%d, optVal:%s, ret:%d "},
+    {"setSDKOptionInt", "invoke setSDKOptionInt reqid:%d, optName:%d, optVal:%d, ret:%d "},
+    {"getSDKOptionString", "invoke getSDKOptionString reqid:%d, optName:%d, ret:%d "},
+    {"getSDKOptionInt", "invoke getSDKOptionInt reqid:%d, optName:%d, ret:%d "},
+    {"sdkControl", "invoke sdkControl reqid:%d, ctrlCode:%d, param:%s, ret:%d "},
+    {"queryUserState", "invoke queryUserState reqid:%d, infoName:%d, ret:%d "},
+    {"transBuffer", "invoke transBuffer reqid:%d, userId:%d, buf:%s, ret:%d "},
+    {"transBufferEx", "invoke transBufferEx reqid:%d, userId:%d, buf:%s, param1:%d, param2:%d, flags:%d, ret:%d "},
+    {"sendTextMessage", "invoke sendTextMessage reqid:%d, userId:%d, secret:%d, buf:%s, ret:%d "},
+    {"streamRecordCtrlEx",
+     "invoke streamRecordCtrlEx reqid:%d, userId:%d, startRecord:%d, flags:%d, param:%d, ret:%d "},
+    {"setUserStreamInfo",
+     "invoke setUserStreamInfo reqid:%d, userId:%d, streamIndex:%d, infoName:%d, infoVal:%s, ret:%d "},
+    {"getUserStreamInfo", "invoke getUserStreamInfo reqid:%d, userId:%d, streamIndex:%d, infoName:%d, ret:%d "},
+    {"getRoomOnlineUsers", "invoke getRoomOnlineUsers reqid:%d, roomId:%d, ret:%d "},
+    {"objectControl", "invoke objectControl reqid:%d, objectType:%d, objectId:%d, ctrlCode:%d, param1:%d:, ret:%d "},
+    {"heartBeat", nullptr},
+    {"setGeneralParam", nullptr},
+    {"userInfoControl", nullptr},
+};
+static_assert(sizeof(kServedOps) / sizeof(kServedOps[0]) == kOpCount, "one row per served operation");
+
+CConnectMgr& Mgr()
 {
-    return Serve("heartBeat", [] { return CConnectMgr::GetInstance().HeartBeat(); });
+    return CConnectMgr::GetInstance();
+}
+
+// The work of one operation; an Ice failure becomes -1 and a log line.
+template <typename Work>
+int Serve(int op, Work work)
+{
+    try {
+        return work();
+    } catch (const IceUtil::Exception& e) {
+        CConnectMgr::Log(16, "rpc %s fail: %s", kServedOps[op].name, e.what());
+        return -1;
+    }
+}
+
+// The operation's trace line, with its arguments as the format lists them.
+void Trace(int op, ...)
+{
+    const char* format = kServedOps[op].trace;
+    if (!format || (Mgr().GetDebugFlags() & 8) == 0)
+        return;
+    char line[8192] = {0};
+    va_list args;
+    va_start(args, op);
+    vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    CConnectMgr::Log(4, "%s", line);
+}
+
+}  // namespace
+
+Ice::Int rpcCorvaneQuillgate::connect(Ice::Int reqid, const std::string& addrs, const Ice::Current&)
+{
+    Trace(kOpConnect, reqid, addrs.c_str(), -1);
+    return -1;
+}
+
+Ice::Int rpcCorvaneQuillgate::login(Ice::Int reqid, const std::string& host, const std::string& userName,
+                                    const std::string& passWord, Ice::Int passEncType, const std::string& jsonParam,
+                                    const Ice::Current&)
+{
+    const int ret =
+        Serve(kOpLogin, [&] { return Mgr().Login(reqid, host, userName, passWord, passEncType, jsonParam); });
+    Trace(kOpLogin, reqid, host.c_str(), userName.c_str(), passWord.c_str(), passEncType, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::loginEx(Ice::Int reqid, const std::string& host, const std::string& nickName,
+                                      Ice::Int userId, const std::string& strUserId, const std::string& appId,
+                                      Ice::Int timeStamp, const std::string& sigStr, const std::string& strParam,
+                                      const std::string& jsonParam, const Ice::Current&)
+{
+    const int ret = Serve(kOpLoginEx, [&] {
+        return Mgr().LoginEx(reqid, host, nickName, userId, strUserId, appId, timeStamp, sigStr, strParam, jsonParam);
+    });
+    Trace(kOpLoginEx, reqid, nickName.c_str(), userId, strUserId.c_str(), appId.c_str(), static_cast<long>(timeStamp),
+          sigStr.c_str(), strParam.c_str(), ret);
+    return ret;
 }
 
 Ice::Int rpcCorvaneQuillgate::logout(Ice::Int reqid, const Ice::Current&)
 {
-    const int ret = Serve("logout", [reqid] { return CConnectMgr::GetInstance().Logout(reqid); });
-    if (TraceOn())
-        CConnectMgr::Log(4, "invoke logout reqid:%d, ret:%d ", reqid, ret);
+    const int ret = Serve(kOpLogout, [&] { return Mgr().Logout(reqid); });
+    Trace(kOpLogout, reqid, ret);
     return ret;
 }
 
-Ice::Int rpcCorvaneQuillgate::connect(Ice::Int reqid, const std::string& addrs, const Ice::Current&)
+Ice::Int rpcCorvaneQuillgate::enterRoom(Ice::Int reqid, Ice::Int roomid, const std::string& roomPassWord,
+                                        Ice::Int passEncType, const Ice::Current&)
 {
-    if (TraceOn())
-        CConnectMgr::Log(4, "invoke connect reqid:%d, addrs:%s, ret:%d ", reqid, addrs.c_str(), -1);
-    return -1;
+    const int ret = Serve(kOpEnterRoom, [&] { return Mgr().EnterRoom(reqid, roomid, roomPassWord, passEncType); });
+    Trace(kOpEnterRoom, reqid, roomid, roomPassWord.c_str(), passEncType, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::enterRoomEx(Ice::Int reqid, const std::string& roomName,
+                                          const std::string& roomPassWord, Ice::Int passEncType, const Ice::Current&)
+{
+    const int ret =
+        Serve(kOpEnterRoomEx, [&] { return Mgr().EnterRoomEx(reqid, roomName, roomPassWord, passEncType); });
+    Trace(kOpEnterRoomEx, reqid, roomName.c_str(), roomPassWord.c_str(), passEncType, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::leaveRoom(Ice::Int reqid, Ice::Int /*roomId*/, const Ice::Current&)
+{
+    // The SDK leaves whatever room the user is in.
+    const int ret = Serve(kOpLeaveRoom, [&] { return Mgr().LeaveRoom(reqid); });
+    Trace(kOpLeaveRoom, reqid, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::userCameraControl(Ice::Int reqid, Ice::Int userid, bool open, const Ice::Current&)
+{
+    const int ret = Serve(kOpUserCameraControl, [&] { return Mgr().UserCameraControl(reqid, userid, open); });
+    Trace(kOpUserCameraControl, reqid, userid, open ? 1 : 0, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::userSpeakControl(Ice::Int reqid, Ice::Int userid, bool open, const Ice::Current&)
+{
+    const int ret = Serve(kOpUserSpeakControl, [&] { return Mgr().UserSpeakControl(reqid, userid, open); });
+    Trace(kOpUserSpeakControl, reqid, userid, open ? 1 : 0, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::userCameraControlEx(Ice::Int reqid, Ice::Int userid, bool open, Ice::Int streamIndex,
+                                                  Ice::Int flags, const std::string& strParam, const Ice::Current&)
+{
+    const int ret = Serve(kOpUserCameraControlEx, [&] {
+        return Mgr().UserCameraControlEx(reqid, userid, open, streamIndex, flags, strParam);
+    });
+    Trace(kOpUserCameraControlEx, reqid, userid, open ? 1 : 0, streamIndex, flags, strParam.c_str(), ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::userSpeakControlEx(Ice::Int reqid, Ice::Int userid, bool open, Ice::Int streamIndex,
+                                                 Ice::Int flags, const std::string& strParam, const Ice::Current&)
+{
+    const int ret = Serve(kOpUserSpeakControlEx, [&] {
+        return Mgr().UserSpeakControlEx(reqid, userid, open, streamIndex, flags, strParam);
+    });
+    Trace(kOpUserSpeakControlEx, reqid, userid, open ? 1 : 0, streamIndex, flags, strParam.c_str(), ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::consultParam(Ice::Int reqid, Ice::Int type, const std::string& jsonBuf,
+                                           const Ice::Current&)
+{
+    const int ret = Serve(kOpConsultParam, [&] { return Mgr().ConsultParam(reqid, type, jsonBuf); });
+    Trace(kOpConsultParam, reqid, type, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::webrtcConsult(Ice::Int reqid, const std::string& jsonBuf, const Ice::Current&)
+{
+    const int ret = Serve(kOpWebrtcConsult, [&] { return Mgr().WebrtcConsult(reqid, jsonBuf); });
+    Trace(kOpWebrtcConsult, reqid, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::videoCallControl(Ice::Int reqid, Ice::Int eventType, Ice::Int userId,
+                                               Ice::Int errorCode, Ice::Int flags, Ice::Int param,
+                                               const std::string& userStr, const Ice::Current&)
+{
+    const int ret = Serve(kOpVideoCallControl, [&] {
+        return Mgr().VideoCallControl(reqid, eventType, userId, errorCode, flags, param, userStr);
+    });
+    Trace(kOpVideoCallControl, reqid, eventType, userId, errorCode, flags, param, userStr.c_str(), ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::objectSetValue(Ice::Int reqid, Ice::Int objectType, Ice::Int objectId,
+                                             Ice::Int infoName, Ice::Int valueType, const std::string& infoValue,
+                                             const Ice::Current&)
+{
+    const int ret = Serve(kOpObjectSetValue, [&] {
+        return Mgr().ObjectSetValue(reqid, objectType, objectId, infoName, valueType, infoValue);
+    });
+    Trace(kOpObjectSetValue, reqid, objectType, objectId, infoName, infoValue.c_str(), ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::objectGetValue(Ice::Int reqid, Ice::Int objectType, Ice::Int objectId,
+                                             Ice::Int infoName, Ice::Int valueType, const Ice::Current&)
+{
+    const int ret = Serve(kOpObjectGetValue,
+                          [&] { return Mgr().ObjectGetValue(reqid, objectType, objectId, infoName, valueType); });
+    Trace(kOpObjectGetValue, reqid, objectType, objectId, infoName, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::objectGetIdList(Ice::Int reqid, Ice::Int objectType, const Ice::Current&)
+{
+    const int ret = Serve(kOpObjectGetIdList, [&] { return Mgr().ObjectGetIdList(reqid, objectType); });
+    Trace(kOpObjectGetIdList, reqid, objectType, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::setSDKOptionString(Ice::Int reqid, Ice::Int optName, const std::string& optVal,
+                                                 const Ice::Current&)
+{
+    const int ret = Serve(kOpSetSDKOptionString, [&] { return Mgr().SetSDKOptionString(reqid, optName, optVal); });
+    Trace(kOpSetSDKOptionString, reqid, optName, optVal.c_str(), ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::setSDKOptionInt(Ice::Int reqid, Ice::Int optName, Ice::Int optVal, const Ice::Current&)
+{
+    const int ret = Serve(kOpSetSDKOptionInt, [&] { return Mgr().SetSDKOptionInt(reqid, optName, optVal); });
+    Trace(kOpSetSDKOptionInt, reqid, optName, optVal, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::getSDKOptionString(Ice::Int reqid, Ice::Int optName, const Ice::Current&)
+{
+    const int ret = Serve(kOpGetSDKOptionString, [&] { return Mgr().GetSDKOptionString(reqid, optName); });
+    Trace(kOpGetSDKOptionString, reqid, optName, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::getSDKOptionInt(Ice::Int reqid, Ice::Int optName, const Ice::Current&)
+{
+    const int ret = Serve(kOpGetSDKOptionInt, [&] { return Mgr().GetSDKOptionInt(reqid, optName); });
+    Trace(kOpGetSDKOptionInt, reqid, optName, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::sdkControl(Ice::Int reqid, Ice::Int ctrlCode, const std::string& param,
+                                         const Ice::Current&)
+{
+    const int ret = Serve(kOpSdkControl, [&] { return Mgr().SDKControl(reqid, ctrlCode, param); });
+    Trace(kOpSdkControl, reqid, ctrlCode, param.c_str(), ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::queryUserState(Ice::Int reqid, Ice::Int userId, Ice::Int infoName, Ice::Int valueType,
+                                             const Ice::Current&)
+{
+    const int ret =
+        Serve(kOpQueryUserState, [&] { return Mgr().QueryUserState(reqid, userId, infoName, valueType); });
+    Trace(kOpQueryUserState, reqid, infoName, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::transBuffer(Ice::Int reqid, Ice::Int userId, const std::string& buf,
+                                          const Ice::Current&)
+{
+    const int ret = Serve(kOpTransBuffer, [&] { return Mgr().TransBuffer(reqid, userId, buf); });
+    Trace(kOpTransBuffer, reqid, userId, buf.c_str(), ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::transBufferEx(Ice::Int reqid, Ice::Int userId, const std::string& buf,
+                                            Ice::Int param1, Ice::Int param2, Ice::Int flags, const Ice::Current&)
+{
+    const int ret =
+        Serve(kOpTransBufferEx, [&] { return Mgr().TransBufferEx(reqid, userId, buf, param1, param2, flags); });
+    Trace(kOpTransBufferEx, reqid, userId, buf.c_str(), param1, param2, flags, ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::sendTextMessage(Ice::Int reqid, Ice::Int userId, bool secret, const std::string& buf,
+                                              const Ice::Current&)
+{
+    const int ret = Serve(kOpSendTextMessage, [&] { return Mgr().SendTextMessage(reqid, userId, secret, buf); });
+    Trace(kOpSendTextMessage, reqid, userId, secret ? 1 : 0, buf.c_str(), ret);
+    return ret;
+}
+
+Ice::Int rpcCorvaneQuillgate::streamRecordCtrlEx(Ice::Int reqid, Ice::Int userId, bool startRecord, Ice::Int flags,
+                                                 Ice::Int param, const std::string& userStr, const Ice::Current&)
+{
+    const int ret = Serve(kOpStreamRecordCtrlEx, [&] {
+        return Mgr().StreamRecordCtrlEx(reqid, userId, startRecord, flags, param, userStr);
+    });
+    Trace(kOpStreamRecordCtrlEx, reqid, userId, startRecord ? 1 : 0, flags, param, ret);
+    return ret;
 }
 
 Ice::Int rpcCorvaneQuillgate::setUserStreamInfo(Ice::Int reqid, Ice::Int userId, Ice::Int streamIndex,
                                                 Ice::Int infoName, const std::string& infoVal, const Ice::Current&)
 {
-    if (TraceOn())
-        CConnectMgr::Log(4, "invoke setUserStreamInfo reqid:%d, userId:%d, streamIndex:%d, infoName:%d, infoVal:%s, ret:%d ",
-                         reqid, userId, streamIndex, infoName, infoVal.c_str(), -1);
+    Trace(kOpSetUserStreamInfo, reqid, userId, streamIndex, infoName, infoVal.c_str(), -1);
     return -1;
 }
 
 Ice::Int rpcCorvaneQuillgate::getUserStreamInfo(Ice::Int reqid, Ice::Int userId, Ice::Int streamIndex,
                                                 Ice::Int infoName, const Ice::Current&)
 {
-    if (TraceOn())
-        CConnectMgr::Log(4, "invoke getUserStreamInfo reqid:%d, userId:%d, streamIndex:%d, infoName:%d, ret:%d ",
-                         reqid, userId, streamIndex, infoName, -1);
+    Trace(kOpGetUserStreamInfo, reqid, userId, streamIndex, infoName, -1);
     return -1;
 }
 
-// The requests below are filed in the pending-request table and forwarded
-// to the SDK client or the WebRTC side; until that table exists they are
-// refused with -1.
-
-Ice::Int rpcCorvaneQuillgate::login(Ice::Int, const std::string&, const std::string&, const std::string&, Ice::Int,
-                                    const std::string&, const Ice::Current&)
+Ice::Int rpcCorvaneQuillgate::getRoomOnlineUsers(Ice::Int reqid, Ice::Int roomId, const Ice::Current&)
 {
-    return -1;
+    const int ret = Serve(kOpGetRoomOnlineUsers, [&] { return Mgr().GetRoomOnlineUsers(reqid, roomId); });
+    Trace(kOpGetRoomOnlineUsers, reqid, roomId, ret);
+    return ret;
 }
 
-Ice::Int rpcCorvaneQuillgate::loginEx(Ice::Int, const std::string&, const std::string&, Ice::Int, const std::string&,
-                                      const std::string&, Ice::Int, const std::string&, const std::string&,
-                                      const std::string&, const Ice::Current&)
+Ice::Int rpcCorvaneQuillgate::objectControl(Ice::Int reqid, Ice::Int objectType, Ice::Int objectId, Ice::Int ctrlCode,
+                                            Ice::Int param1, Ice::Int param2, Ice::Int param3, Ice::Int param4,
+                                            const std::string& strParam, const Ice::Current&)
 {
-    return -1;
+    const int ret = Serve(kOpObjectControl, [&] {
+        return Mgr().ObjectControl(reqid, objectType, objectId, ctrlCode, param1, param2, param3, param4, strParam);
+    });
+    Trace(kOpObjectControl, reqid, objectType, objectId, ctrlCode, param1, ret);
+    return ret;
 }
 
-Ice::Int rpcCorvaneQuillgate::enterRoom(Ice::Int, Ice::Int, const std::string&, Ice::Int, const Ice::Current&)
+Ice::Int rpcCorvaneQuillgate::heartBeat(const Ice::Current&)
 {
-    return -1;
+    return Serve(kOpHeartBeat, [] { return Mgr().HeartBeat(); });
 }
 
-Ice::Int rpcCorvaneQuillgate::enterRoomEx(Ice::Int, const std::string&, const std::string&, Ice::Int,
-                                          const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::leaveRoom(Ice::Int, Ice::Int, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::userCameraControl(Ice::Int, Ice::Int, bool, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::userSpeakControl(Ice::Int, Ice::Int, bool, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::userCameraControlEx(Ice::Int, Ice::Int, bool, Ice::Int, Ice::Int, const std::string&,
-                                                  const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::userSpeakControlEx(Ice::Int, Ice::Int, bool, Ice::Int, Ice::Int, const std::string&,
-                                                 const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::consultParam(Ice::Int, Ice::Int, const std::string&, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::webrtcConsult(Ice::Int, const std::string&, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::videoCallControl(Ice::Int, Ice::Int, Ice::Int, Ice::Int, Ice::Int, Ice::Int,
-                                               const std::string&, const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::objectSetValue(Ice::Int, Ice::Int, Ice::Int, Ice::Int, Ice::Int, const std::string&,
-                                             const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::objectGetValue(Ice::Int, Ice::Int, Ice::Int, Ice::Int, Ice::Int, const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::objectGetIdList(Ice::Int, Ice::Int, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::setSDKOptionString(Ice::Int, Ice::Int, const std::string&, const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::setSDKOptionInt(Ice::Int, Ice::Int, Ice::Int, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::getSDKOptionString(Ice::Int, Ice::Int, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::getSDKOptionInt(Ice::Int, Ice::Int, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::sdkControl(Ice::Int, Ice::Int, const std::string&, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::queryUserState(Ice::Int, Ice::Int, Ice::Int, Ice::Int, const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::transBuffer(Ice::Int, Ice::Int, const std::string&, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::transBufferEx(Ice::Int, Ice::Int, const std::string&, Ice::Int, Ice::Int, Ice::Int,
-                                            const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::sendTextMessage(Ice::Int, Ice::Int, bool, const std::string&, const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::streamRecordCtrlEx(Ice::Int, Ice::Int, bool, Ice::Int, Ice::Int, const std::string&,
-                                                 const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::getRoomOnlineUsers(Ice::Int, Ice::Int, const Ice::Current&) { return -1; }
-
-Ice::Int rpcCorvaneQuillgate::objectControl(Ice::Int, Ice::Int, Ice::Int, Ice::Int, Ice::Int, Ice::Int, Ice::Int,
-                                            Ice::Int, const std::string&, const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::setGeneralParam(Ice::Int, Ice::Int, const std::string&, const Ice::Current&)
-{
-    return -1;
-}
-
-Ice::Int rpcCorvaneQuillgate::userInfoControl(Ice::Int, Ice::Int, Ice::Int, Ice::Int, Ice::Int, const std::string&,
+Ice::Int rpcCorvaneQuillgate::setGeneralParam(Ice::Int reqid, Ice::Int paramType, const std::string& jsonParam,
                                               const Ice::Current&)
 {
-    return -1;
+    return Serve(kOpSetGeneralParam, [&] { return Mgr().SetGeneralParam(reqid, paramType, jsonParam); });
+}
+
+Ice::Int rpcCorvaneQuillgate::userInfoControl(Ice::Int reqid, Ice::Int userId, Ice::Int ctrlCode, Ice::Int param1,
+                                              Ice::Int param2, const std::string& strValue, const Ice::Current&)
+{
+    return Serve(kOpUserInfoControl,
+                 [&] { return Mgr().UserInfoControl(reqid, userId, ctrlCode, param1, param2, strValue); });
 }
 
 // ---- gateway client: replies (asynchronous, without a callback) ----

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <stdint.h>
+#include <string>
 
 #include "util/async_event_manager.h"
 
@@ -26,7 +27,26 @@ public:
     // Main-loop timer hook (data-channel liveness).
     int OnTimer();
 
-    // Peer teardown at logout and when a user leaves the room.
+    // The browser's general parameters: type 1 init parameters, type 2
+    // video codec; other types are not the WebRTC side's (0).
+    int HandleWebCommand(int type, const std::string& json);
+    int HandleInitParam(const std::string& json);
+    int HandleSetVideoCodec(const std::string& json);
+    // The video codec the system prefers towards the browser (1 H.264, 2 VP9, 3 VP8).
+    void SetH5VideoCodec(uint32_t codec);
+    uint32_t GetConfigVideoCodec() const { return m_configVideoCodec; }
+
+    int GetPlatformType() const { return m_platformType; }
+    int GetBrowserType() const { return m_browserType; }
+    // 2 (the default): the SDK serves cameras; otherwise the browser's own
+    // peer objects do.
+    int GetH5HandleStreamType() const { return m_h5handlestreamtype; }
+
+    // Peer objects of the media library.
+    int HandlePeerObjMessage(int type, const std::string& json);
+    int SetDescriptionInfo(const std::string& json);
+    int CreateWebrtcSDK(uint32_t userId, int streamType, uint32_t streamIndex, const std::string& iceServer,
+                        const std::string& json);
     int DestroyAllWebrtcSDK();
     int DestroyWebrtcSDK(uint32_t userId, uint32_t streamIndex, uint32_t mask);
 
@@ -39,6 +59,10 @@ public:
 private:
     CConnectMgr* m_owner;
     std::atomic<uint8_t> m_ready;
+    std::atomic<int> m_platformType;
+    std::atomic<int> m_browserType;
+    std::atomic<int> m_h5handlestreamtype;
+    std::atomic<uint32_t> m_configVideoCodec;
 };
 
 #endif
