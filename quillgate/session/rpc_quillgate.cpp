@@ -155,11 +155,12 @@ void rpcCorvaneQuillgate::KeepAlive()
         if (m_connected) {
             const int32_t since = static_cast<int32_t>(GetTickCount() - startTick);
             if (since > 3000 || since < -3000) {
-                if (!m_gateway) {
+                const GwPrx gateway = GatewayProxy();
+                if (!gateway) {
                     m_connected = 0;
                 } else {
                     try {
-                        m_gateway->ice_ping();
+                        gateway->ice_ping();
                     } catch (const IceUtil::Exception&) {
                         m_connected = 0;
                     }
