@@ -238,11 +238,12 @@ int CCorvaneConnect::CollectRoomUsers(uint32_t roomId, std::string& out)
     userList = Json::Value(Json::arrayValue);
     for (uint32_t id : ids) {
         idList.append(static_cast<int>(id));
+        // The name first, then the states: the SDK is asked in that order.
         Json::Value user(Json::objectValue);
+        user["username"] = UserNameUtf8(id, 1000);
         user["camerastate"] = ReadState(&CVAPI_GetCameraState, id);
         user["speakstate"] = ReadState(&CVAPI_GetSpeakState, id);
         user["userid"] = static_cast<int>(id);
-        user["username"] = UserNameUtf8(id, 1000);
         userList.append(user);
         RecordDeviceType(id, "OnOnlineUser");
     }

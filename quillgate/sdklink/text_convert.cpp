@@ -28,11 +28,9 @@ size_t IconvPass(const char* from, const char* to, const char* in, size_t inLen,
 
 int ConvertThroughUnicode(const char* from, const char* to, const char* text, char* out, unsigned int capacity)
 {
-    if (!text || text[0] == '\0') {
-        if (out && capacity > 0)
-            out[0] = '\0';
+    // Nothing to convert: out stays as the caller left it.
+    if (!text || text[0] == '\0')
         return 1;
-    }
     if (!out || capacity == 0)
         return 0;
 

@@ -7,8 +7,8 @@
 // 1 when the text is empty or converted whole, 0 otherwise. A text that does
 // not fit is cut at a character boundary; out is always NUL-terminated
 // (capacity > 0) once the conversion reached the output step, and left as it
-// was when it failed before (callers zero out first, so a failure reads as
-// an empty text).
+// was when the text is empty or the conversion failed before (callers zero
+// out first, so a failure reads as an empty text).
 int ConvertGB2312ToUTF8(const char* text, char* out, unsigned int capacity);
 int ConvertUTF8ToGB2312(const char* text, char* out, unsigned int capacity);
 

@@ -79,9 +79,6 @@ int rpcCorvaneQuillgate::Init(uint32_t gatewayIp, int gatewayPort, const std::st
         initData.properties->setProperty("Ice.ACM.Client.Timeout", "0");
         initData.properties->setProperty("Ice.ThreadPool.Client.Size", "2");
         initData.properties->setProperty("Ice.ThreadPool.Client.SizeMax", "10");
-        // The gateway proxy property shares the adapter's prefix; Ice would
-        // warn about it on every start.
-        initData.properties->setProperty("Ice.Warn.UnknownProperties", "0");
         m_communicator = Ice::initialize(initData);
 
         m_adapter = m_communicator->createObjectAdapter(kAdapterName);

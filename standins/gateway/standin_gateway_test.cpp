@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <regex>
@@ -22,6 +21,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -118,23 +119,16 @@ TEST(StandinArgs, BadArgumentsAreRefusedWithAReason) {
 
 // ---- whole runs -------------------------------------------------------------
 
-class TempDir {
+// A test folder that also writes scripts into itself.
+class TempDir : public qgtest::TempDir {
 public:
-    TempDir() {
-        char tmpl[] = "/tmp/standin-gw-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string Write(const std::string& name, const std::string& text, bool exec = false) {
-        std::string p = path + "/" + name;
+    TempDir() : qgtest::TempDir("standin-gw-") {}
+    std::string Write(const std::string& name, const std::string& text, bool exec = false) const {
+        std::string p = File(name);
         std::ofstream(p) << text;
         if (exec) chmod(p.c_str(), 0755);
         return p;
     }
-    std::string path;
 };
 
 // The stand-in as a child process whose stdout is read line by line.
@@ -334,7 +328,7 @@ TEST(StandinRun, BadScriptsStopWithAClearLine) {
 
 TEST(StandinRun, StartsTheProgramWithSessionAndAddressAndReportsItsExit) {
     TempDir dir;
-    std::string args = dir.path + "/args.txt";
+    std::string args = dir.File("args.txt");
     // Records its arguments, then exits with 3 once a line arrives on stdin.
     std::string fake = dir.Write("fake-quillgate", "#!/bin/sh\necho \"$@\" > '" + args + "'\nread line\nexit 3\n", true);
     std::string script = dir.Write("s.txt", "sleep 100\nstdin \"q\\n\"\n");

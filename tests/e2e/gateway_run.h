@@ -7,13 +7,14 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <ftw.h>
 #include <signal.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "tests/support/test_support.h"
 
 namespace qgtest {
 
@@ -23,50 +24,14 @@ inline std::string BinDir()
     return env && *env ? env : QG_BIN_DIR;
 }
 
-inline std::vector<std::string> ReadLines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
-
-class TempDir
-{
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/qg-e2e-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        path_ = made ? made : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            nftw(path_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
-                 FTW_DEPTH | FTW_PHYS);
-    }
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 struct GatewayRun {
     int status = -1;  // exit status of the stand-in gateway; -1 when it had to be killed
     std::vector<std::string> out;     // the gateway's lines
     std::vector<std::string> sdkLog;  // lines quillgate wrote through SDK option 135
 
-    // Index of the first line at or after `from` that starts with `prefix`, or -1.
     static int Find(const std::vector<std::string>& lines, const std::string& prefix, int from = 0)
     {
-        for (size_t i = from < 0 ? 0 : static_cast<size_t>(from); i < lines.size(); ++i)
-            if (lines[i].compare(0, prefix.size(), prefix) == 0)
-                return static_cast<int>(i);
-        return -1;
+        return qgtest::Find(lines, prefix, from);
     }
     int Out(const std::string& prefix, int from = 0) const { return Find(out, prefix, from); }
     int Log(const std::string& prefix, int from = 0) const { return Find(sdkLog, "[proxy] " + prefix, from); }

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <ftw.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -19,35 +18,17 @@
 #include "quillgate/sdklink/text_convert.h"
 #include "quillgate/session/connect_mgr.h"
 #include "quillgate/session/rpc_quillgate.h"
+#include "tests/support/test_support.h"
 #include "util/cv_ioutils.h"
 
 namespace {
 
+using qgtest::Find;
+using qgtest::ReadLines;
+using qgtest::TempDir;
+
 const char kSession[] = "sess-sdk";
 const char kName2001[] = "\xe5\xbc\xa0\xe4\xb8\x89";  // the default user 2001, as UTF-8
-
-std::vector<std::string> ReadLines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-int Find(const std::vector<std::string>& lines, const std::string& prefix, int from = 0)
-{
-    for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i)
-        if (StartsWith(lines[i], prefix))
-            return static_cast<int>(i);
-    return -1;
-}
 
 std::string Quote(const std::string& s)
 {
@@ -100,32 +81,14 @@ TEST(TextConvert, UTF8ToGB2312RoundTripsAndHandlesNullAndZeroCapacity)
     char untouched[4] = {'x', 'y', 'z', '\0'};
     EXPECT_EQ(ConvertGB2312ToUTF8("abc", untouched, 0), 0);
     EXPECT_STREQ(untouched, "xyz");
+    // Nothing to convert leaves out as it was.
+    EXPECT_EQ(ConvertGB2312ToUTF8("", untouched, sizeof(untouched)), 1);
+    EXPECT_STREQ(untouched, "xyz");
     EXPECT_EQ(ConvertGB2312ToUTF8(nullptr, untouched, sizeof(untouched)), 1);
-    EXPECT_STREQ(untouched, "");
+    EXPECT_STREQ(untouched, "xyz");
 }
 
 // ---- the SDK client ----
-
-class TempDir
-{
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/qg-sdklink-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        path_ = made ? made : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            nftw(path_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
-                 FTW_DEPTH | FTW_PHYS);
-    }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 class SdkClient : public ::testing::Test
 {
@@ -228,7 +191,7 @@ protected:
         return root;
     }
 
-    TempDir dir_;
+    TempDir dir_{"qg-sdklink-"};
     size_t seen_ = 0;
     size_t journalStart_ = 0;
     static Ice::CommunicatorPtr server_;
@@ -343,6 +306,15 @@ TEST_F(SdkClient, RoomUserListIsCompactSortedAndConverted)
                           "{\"camerastate\":2,\"speakstate\":1,\"userid\":2001,\"username\":\"") +
                   kName2001 +
                   "\"},{\"camerastate\":0,\"speakstate\":0,\"userid\":2002,\"username\":\"guest\"}]}\")");
+    // Per listed user the SDK is asked name, camera, speak, then device type.
+    const std::vector<std::string> j = Journal();
+    const int name = Find(j, "CVAPI_GetUserName 2001 ");
+    ASSERT_GE(name, 0);
+    const int camera = Find(j, "CVAPI_GetCameraState 2001 ", name);
+    ASSERT_GT(camera, name);
+    const int speak = Find(j, "CVAPI_GetSpeakState 2001 ", camera);
+    ASSERT_GT(speak, camera);
+    EXPECT_GT(Find(j, "CVAPI_QueryUserState 2001 15 ", speak), speak);
     // Each listed user's device type is on record.
     UserAttrInfo info;
     ASSERT_EQ(Sdk().GetUserAttribut(2001, info), 0);

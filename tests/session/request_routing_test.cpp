@@ -138,6 +138,26 @@ TEST_F(RequestRouting, FailedOrAnsweredRequestsLeaveNothingBehindAndUnansweredKi
     EXPECT_EQ(Next(2), (Calls{"replyTransBuffer(\"sess-route\", 35, 4)", "replyTransBufferEx(\"sess-route\", 36, 0, 2)"}));
 }
 
+TEST_F(RequestRouting, CameraOutsideTheSdkModeIsRefusedAndReleasesEveryWaitingCameraRequest)
+{
+    Mgr().FilePending(CConnectMgr::kRouteUserCameraControl, 40);
+    Mgr().FilePending(CConnectMgr::kRouteUserCameraControl, 41);
+    ASSERT_EQ(Mgr().GetWebRtc().HandleWebCommand(
+                  1, "{\"browsertype\":4,\"debuglevel\":4,\"h5handlestreamtype\":1,\"platformtype\":1}"),
+              0);
+    EXPECT_EQ(Mgr().UserCameraControl(42, 2001, true), -1);
+    // The refused request itself is answered only by its result.
+    EXPECT_EQ(Mgr().UserCameraControl(43, 2002, false), -1);
+    EXPECT_EQ(Mgr().GetWebRtc().HandleWebCommand(
+                  1, "{\"browsertype\":4,\"debuglevel\":4,\"h5handlestreamtype\":2,\"platformtype\":1}"),
+              0);
+    EXPECT_EQ(Next(2), (Calls{"replyUserCameraControl(\"sess-route\", 40, 2001, -1)",
+                              "replyUserCameraControl(\"sess-route\", 41, 2001, -1)"}));
+    EXPECT_EQ(Mgr().PendingCount(CConnectMgr::kRouteUserCameraControl), 0u);
+    EXPECT_EQ(Mgr().ReplyTransBuffer(44, 0), 0);  // the next call reaching the gateway is this one
+    EXPECT_EQ(Next(1), Calls{"replyTransBuffer(\"sess-route\", 44, 0)"});
+}
+
 // Each reply function takes its own key and sends its own gateway reply
 // with the values in the gateway's order.
 struct ReplyCase {

@@ -15,6 +15,8 @@
 
 #include <unistd.h>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -54,14 +56,6 @@ Bytes KeyOf(const std::string& text, int bits)
 
 class AesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/qg_aes_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
     // The openssl tool's AES-ECB (no padding) of data under the key bytes.
     Bytes Tool(int bits, const Bytes& key, const Bytes& data, bool decrypt)
     {
@@ -75,7 +69,8 @@ protected:
         return Bytes(std::istreambuf_iterator<char>(f), {});
     }
 
-    std::string dir_;
+    qgtest::TempDir tmp_{"qg_aes_"};
+    const std::string dir_ = tmp_.path();
 };
 
 Bytes Encrypt(const std::string& key, int bits, const Bytes& in)

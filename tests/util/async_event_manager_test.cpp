@@ -1,6 +1,5 @@
 #include "util/async_event_manager.h"
 
-#include <dirent.h>
 #include <string.h>
 
 #include <chrono>
@@ -13,9 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
 #include "util/win32_shims.h"
 
 namespace {
+
+using qgtest::ThreadCount;
 
 const auto kWait = std::chrono::seconds(10);
 const int32_t kLong = 600000;  // never expires within a test
@@ -86,20 +88,6 @@ private:
     std::condition_variable cv_;
     std::vector<Event> got_;
 };
-
-int ThreadCount()
-{
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr)
-        return -1;
-    int n = 0;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] != '.')
-            ++n;
-    }
-    closedir(dir);
-    return n;
-}
 
 CV_GUID MakeGuid(uint8_t fill)
 {

@@ -21,39 +21,12 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
-// A fresh folder under the system's temporary directory, removed afterwards.
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/qg_ioutils_XXXXXX";
-        char* p = mkdtemp(tmpl);
-        path_ = p ? p : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty()) {
-            std::string cmd = "rm -rf '" + path_ + "'";
-            int rc = system(cmd.c_str());
-            (void)rc;
-        }
-    }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using qgtest::ReadFile;
+using qgtest::TempDir;
 
 // Runs body in a forked child; returns the child's exit status, or -1.
 template <typename F>
@@ -146,11 +119,11 @@ int DaemonProbe(const std::string& report, const char* dir, const std::string& s
 TEST(Daemon, DetachesWithNullStdio)
 {
     TempDir dir;
-    ASSERT_FALSE(dir.Path().empty());
+    ASSERT_FALSE(dir.path().empty());
     const std::string report = dir.File("report");
     const std::string out = dir.File("stdout");
     // The caller of initDaemon ends inside the call with status 0.
-    EXPECT_EQ(0, InChild([&] { return DaemonProbe(report, dir.Path().c_str(), out); }));
+    EXPECT_EQ(0, InChild([&] { return DaemonProbe(report, dir.path().c_str(), out); }));
 
     auto r = AwaitReport(report);
     ASSERT_FALSE(r.empty()) << "the daemon wrote no report";
@@ -165,7 +138,7 @@ TEST(Daemon, DetachesWithNullStdio)
     EXPECT_EQ("1", r["sigpipe"]);
     EXPECT_EQ("1", r["sigchld"]);
     char real[PATH_MAX] = {0};
-    ASSERT_NE(nullptr, realpath(dir.Path().c_str(), real));
+    ASSERT_NE(nullptr, realpath(dir.path().c_str(), real));
     EXPECT_EQ(real, r["cwd"]);
     EXPECT_EQ("", ReadFile(out));
 }
@@ -217,7 +190,7 @@ TEST(PidLock, UnopenablePathGivesZero)
 {
     TempDir dir;
     EXPECT_EQ(0, CV_IOUtils::checkRunning(dir.File("missing/x.pid").c_str()));
-    EXPECT_EQ(0, CV_IOUtils::checkRunning(dir.Path().c_str()));  // a directory
+    EXPECT_EQ(0, CV_IOUtils::checkRunning(dir.path().c_str()));  // a directory
 }
 
 TEST(LockReg, ReportsTheHolder)

@@ -13,9 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace fs = std::filesystem;
 
 namespace {
+
+using qgtest::ReadFile;
 
 // Opens the log's state to the tests.
 class TestLog : public CDebugInfo {
@@ -52,12 +56,6 @@ std::string DateText(const _SYSTEMTIME& t)
     return buf;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -69,18 +67,6 @@ std::vector<std::string> Lines(const std::string& text)
 
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/qg_log_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = std::string(tmpl) + "/";
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-
     void Touch(const std::string& name, size_t bytes = 10) const
     {
         fs::create_directories(fs::path(root + name).parent_path());
@@ -96,7 +82,8 @@ protected:
         return names;
     }
 
-    std::string root;
+    qgtest::TempDir dir_{"qg_log_"};
+    const std::string root = dir_.path() + "/";
 };
 
 TEST(LogLevels, Level2CharTable)

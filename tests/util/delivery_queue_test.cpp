@@ -1,6 +1,5 @@
 #include "util/delivery_queue.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -21,10 +20,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
+using qgtest::ThreadCount;
 
 const auto kWait = std::chrono::seconds(10);
 
@@ -79,20 +81,6 @@ bool Eventually(Pred pred)
         std::this_thread::sleep_for(milliseconds(5));
     }
     return true;
-}
-
-int ThreadCount()
-{
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr)
-        return -1;
-    int n = 0;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] != '.')
-            ++n;
-    }
-    closedir(dir);
-    return n;
 }
 
 TEST(DeliveryQueue, OneWorkerDeliversInPostOrderWithParams)

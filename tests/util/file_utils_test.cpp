@@ -16,9 +16,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace fs = std::filesystem;
 
 namespace {
+
+using qgtest::ReadFile;
 
 // "你好" in GB2312 and in UTF-8.
 const char kGbName[] = "\xC4\xE3\xBA\xC3";
@@ -35,18 +39,6 @@ bool HasGb2312()
 
 class FileFuncTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/qg_file_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-
     std::string At(const std::string& rel) const { return root + "/" + rel; }
 
     void Write(const std::string& rel, const std::string& bytes) const
@@ -55,13 +47,8 @@ protected:
         out << bytes;
     }
 
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-    std::string root;
+    qgtest::TempDir dir_{"qg_file_"};
+    const std::string root = dir_.path();
 };
 
 TEST_F(FileFuncTest, ExistenceTellsFilesFromDirectories)
@@ -99,9 +86,9 @@ TEST_F(FileFuncTest, CreateTruncatesAndRenameReplaces)
     Write("b", "old");
     Write("c", "new");
     EXPECT_EQ(CFileGlobalFunc::RenameFile(At("c").c_str(), At("b").c_str(), 1), 0);
-    EXPECT_EQ(Read(At("b")), "new");
+    EXPECT_EQ(ReadFile(At("b")), "new");
     EXPECT_EQ(CFileGlobalFunc::RenameFile(At("c").c_str(), At("b").c_str(), 1), -1);
-    EXPECT_EQ(Read(At("b")), "new");
+    EXPECT_EQ(ReadFile(At("b")), "new");
 }
 
 TEST_F(FileFuncTest, RemoveFileWaitsBoundedForAStubbornEntry)
@@ -137,7 +124,7 @@ TEST_F(FileFuncTest, CopyFileCopiesEveryBlock)
     Write("src", bytes);
     Write("dst", "previous content that is longer than nothing");
     EXPECT_EQ(CFileGlobalFunc::CopyFile(At("src").c_str(), At("dst").c_str(), 1), 1);
-    EXPECT_EQ(Read(At("dst")), bytes);
+    EXPECT_EQ(ReadFile(At("dst")), bytes);
 
     EXPECT_EQ(CFileGlobalFunc::CopyFile(At("none").c_str(), At("dst2").c_str(), 1), 0);
     EXPECT_FALSE(fs::exists(At("dst2")));
@@ -329,7 +316,7 @@ TEST_F(FileFuncTest, DeleteDirectoryRemovesLinksWithoutFollowingThem)
     EXPECT_EQ(filefunc::DeleteDirectory(At("t").c_str(), 0, 1, &count), 1);
     EXPECT_EQ(count, 2u);   // both links, removed as files
     EXPECT_FALSE(fs::exists(At("t")));
-    EXPECT_EQ(Read(At("outside/precious")), "keep me");
+    EXPECT_EQ(ReadFile(At("outside/precious")), "keep me");
 }
 
 TEST_F(FileFuncTest, DeleteDirectoryHandlesLevelsBeyondANameLength)

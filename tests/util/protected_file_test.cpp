@@ -24,6 +24,8 @@
 
 #include <json/json.h>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -74,14 +76,6 @@ unsigned Checksum(const std::string& s)
 
 class ProtectedFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/qg_pf_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
     std::string P(const std::string& name) const { return dir_ + "/" + name; }
 
     static void Write(const std::string& path, const Bytes& b)
@@ -144,7 +138,8 @@ protected:
         return WIFEXITED(status) ? static_cast<signed char>(WEXITSTATUS(status)) : 1000;
     }
 
-    std::string dir_;
+    qgtest::TempDir tmp_{"qg_pf_"};
+    const std::string dir_ = tmp_.path();
 };
 
 size_t Round16(size_t n) { return (n + 15) / 16 * 16; }

@@ -18,8 +18,11 @@
 #include <gtest/gtest.h>
 
 #include "cvapi.h"
+#include "tests/support/test_support.h"
 
 namespace {
+
+using qgtest::ReadFile;
 
 struct Event {
     std::string kind;
@@ -87,13 +90,6 @@ void OnObjectEvent(unsigned type, unsigned id, unsigned ev, unsigned, unsigned, 
     R(user)->Add({"object", type, id, ev * 100 + p4, s, {}});
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 bool HasLine(const std::string& text, const std::string& line) {
     std::istringstream in(text);
     std::string l;
@@ -105,9 +101,6 @@ bool HasLine(const std::string& text, const std::string& line) {
 class StandinSdk : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qg_sdk_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         log_ = dir_ + "/sdk.log";
         journal_ = dir_ + "/journal.txt";
         setenv("QG_SDK_LOG", log_.c_str(), 1);
@@ -115,10 +108,7 @@ protected:
         unsetenv("QG_SDK_SCENARIO");
         unsetenv("QG_SDK_CONTROL");
     }
-    void TearDown() override {
-        CVAPI_Release();
-        std::system(("rm -rf " + dir_).c_str());
-    }
+    void TearDown() override { CVAPI_Release(); }
     int Start() {
         int ret = CVAPI_InitSDK(nullptr, CV_INIT_FLAGS_DEFAULT);
         CVAPI_SetNotifyMessageCallBack(OnNotify, &rec_);
@@ -148,7 +138,9 @@ protected:
         ASSERT_GE(rec_.WaitNotify(CV_MSG_ENTERROOM, room, 0), 0);
     }
 
-    std::string dir_, log_, journal_;
+    qgtest::TempDir tmp_{"qg_sdk_test_"};
+    const std::string dir_ = tmp_.path();
+    std::string log_, journal_;
     Recorder rec_;
 };
 

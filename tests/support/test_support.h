@@ -1,0 +1,95 @@
+// Helpers the test programs share: a temporary folder of their own, the
+// lines or bytes of a file, and this process's thread count.
+#ifndef QG_TESTS_SUPPORT_TEST_SUPPORT_H
+#define QG_TESTS_SUPPORT_TEST_SUPPORT_H
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <ftw.h>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace qgtest {
+
+// A fresh folder /tmp/<prefix>XXXXXX, removed with all it holds when the
+// object goes. Throws when no folder can be made, so a test never writes
+// beside a path that is not there.
+class TempDir
+{
+public:
+    explicit TempDir(const std::string& prefix = "qg-test-")
+    {
+        std::string tmpl = "/tmp/" + prefix + "XXXXXX";
+        if (mkdtemp(&tmpl[0]) == nullptr)
+            throw std::runtime_error("mkdtemp " + tmpl + ": " + strerror(errno));
+        path_ = tmpl;
+    }
+    ~TempDir()
+    {
+        // Depth first and physical: links are removed, never followed, and
+        // one entry that will not go does not stop the rest.
+        nftw(path_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p), 0; }, 16,
+             FTW_DEPTH | FTW_PHYS);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// The whole file as bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The file's lines without their '\n'; none when it cannot be read.
+inline std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+// Index of the first line at or after `from` that starts with `prefix`, or -1.
+inline int Find(const std::vector<std::string>& lines, const std::string& prefix, int from = 0)
+{
+    for (size_t i = from < 0 ? 0 : static_cast<size_t>(from); i < lines.size(); ++i)
+        if (lines[i].compare(0, prefix.size(), prefix) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// Threads of this process now, or -1 when /proc cannot be read.
+inline int ThreadCount()
+{
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr)
+        return -1;
+    int n = 0;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] != '.')
+            ++n;
+    }
+    closedir(dir);
+    return n;
+}
+
+}  // namespace qgtest
+
+#endif
