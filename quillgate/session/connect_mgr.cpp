@@ -25,14 +25,19 @@ CConnectMgr::~CConnectMgr() {}
 
 void CConnectMgr::Log(uint32_t level, const char* format, ...)
 {
+    va_list args;
+    va_start(args, format);
+    LogV(level, format, args);
+    va_end(args);
+}
+
+void CConnectMgr::LogV(uint32_t level, const char* format, va_list args)
+{
     CConnectMgr& self = GetInstance();
     if (level < self.m_logLevel)
         return;
     char line[8192] = {0};
-    va_list args;
-    va_start(args, format);
     vsnprintf(line, sizeof(line), format, args);
-    va_end(args);
     self.m_sdk.WriteSDKLog(line);
 }
 

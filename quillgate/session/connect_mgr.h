@@ -3,6 +3,7 @@
 #ifndef QG_SESSION_CONNECT_MGR_H
 #define QG_SESSION_CONNECT_MGR_H
 
+#include <cstdarg>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -28,6 +29,7 @@ public:
     // Lines below the threshold are dropped before formatting; kept lines
     // go into the SDK's own log.
     static void Log(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+    static void LogV(uint32_t level, const char* format, va_list args);
 
     // Heartbeat watchdog rule: armed by a non-zero tick, fires once the
     // wrapping distance from it exceeds 30000 ms.

@@ -360,12 +360,10 @@ void Trace(int op, ...)
     const char* format = kServedOps[op].trace;
     if (!format || (Mgr().GetDebugFlags() & 8) == 0)
         return;
-    char line[8192] = {0};
     va_list args;
     va_start(args, op);
-    vsnprintf(line, sizeof(line), format, args);
+    CConnectMgr::LogV(4, format, args);
     va_end(args);
-    CConnectMgr::Log(4, "%s", line);
 }
 
 }  // namespace
