@@ -43,6 +43,23 @@ uint32_t TextLength(const char* text, uint32_t len)
     return len != 0 ? len : static_cast<uint32_t>(strlen(text));
 }
 
+// A notification record without its text; it never times out.
+AsyncEventRecord NotifyRecord(CV_GUID owner, CV_GUID peer, uint32_t eventCode, uint32_t param1,
+                              uint32_t param2)
+{
+    AsyncEventRecord record;
+    memset(&record, 0, sizeof(record));
+    record.kind = kAsyncNotify;
+    record.ownerGuid = owner;
+    record.peerGuid = peer;
+    record.eventCode = eventCode;
+    record.createTick = GetTickCount();
+    record.timeoutMs = -1;
+    record.param1 = param1;
+    record.param2 = param2;
+    return record;
+}
+
 AsyncEventRecord* NewRecord(uint32_t kind, CV_GUID owner, CV_GUID peer, uint32_t eventCode,
                             int32_t timeoutMs)
 {
@@ -285,16 +302,7 @@ int CAsyncEventManager::PostNotify(CV_GUID owner, CV_GUID peer, uint32_t eventCo
                                    uint32_t param1, uint32_t param2, const char* text,
                                    uint32_t textLen)
 {
-    AsyncEventRecord record;
-    memset(&record, 0, sizeof(record));
-    record.kind = kAsyncNotify;
-    record.ownerGuid = owner;
-    record.peerGuid = peer;
-    record.eventCode = eventCode;
-    record.createTick = GetTickCount();
-    record.timeoutMs = -1;
-    record.param1 = param1;
-    record.param2 = param2;
+    AsyncEventRecord record = NotifyRecord(owner, peer, eventCode, param1, param2);
     record.textLen = TextLength(text, textLen);
     if (record.textLen != 0) {
         record.text = CopyText(text, record.textLen);
@@ -355,16 +363,7 @@ int CAsyncEventManager::AddRequestRecord(CV_GUID owner, CV_GUID peer, uint32_t e
         return 0;
 
     // The first party to want this work tells the owner once.
-    AsyncEventRecord notify;
-    memset(&notify, 0, sizeof(notify));
-    notify.kind = kAsyncNotify;
-    notify.ownerGuid = owner;
-    notify.peerGuid = peer;
-    notify.eventCode = eventCode;
-    notify.createTick = GetTickCount();
-    notify.timeoutMs = -1;
-    notify.param1 = param1;
-    notify.param2 = param2;
+    AsyncEventRecord notify = NotifyRecord(owner, peer, eventCode, param1, param2);
     notify.textLen = textLen;
     notify.text = CopyText(text, textLen);
     if (notify.text == nullptr)
