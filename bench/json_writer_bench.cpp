@@ -89,7 +89,8 @@ BENCHMARK(BM_CompactWriter)->Arg(0)->Arg(1);
 BENCHMARK(BM_JsoncppWriter)->Arg(0)->Arg(1);
 
 // Console output plus the jsoncpp / compact time ratio per document.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public benchmark::ConsoleReporter
+{
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {

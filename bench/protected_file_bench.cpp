@@ -27,7 +27,8 @@ struct Files {
     Files()
     {
         char tmpl[] = "/tmp/qg_pf_bench_XXXXXX";
-        if (!mkdtemp(tmpl)) std::abort();
+        if (!mkdtemp(tmpl))
+            std::abort();
         dir = tmpl;
         plain = dir + "/plain";
         sealed = dir + "/sealed";
@@ -35,9 +36,11 @@ struct Files {
         tool = dir + "/tool";
         std::vector<char> data(kFileSize);
         unsigned x = 1;
-        for (char& c : data) c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
+        for (char& c : data)
+            c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
         std::ofstream(plain, std::ios::binary).write(data.data(), data.size());
-        if (CFileGlobalFunc::FileAesEncDec(kPassword, 1, plain.c_str(), sealed.c_str(), 1) != 0) std::abort();
+        if (CFileGlobalFunc::FileAesEncDec(kPassword, 1, plain.c_str(), sealed.c_str(), 1) != 0)
+            std::abort();
     }
     ~Files() { std::system(("rm -rf '" + dir + "'").c_str()); }
 
@@ -53,14 +56,17 @@ Files& TheFiles()
 bool RunTool(bool decrypt)
 {
     Files& f = TheFiles();
-    std::vector<std::string> args = {"openssl", "enc", "-aes-128-ecb", "-nopad", "-K", kKeyHex,
-                                     "-in", f.plain, "-out", f.tool};
-    if (decrypt) args.insert(args.begin() + 2, "-d");
+    std::vector<std::string> args = {"openssl", "enc", "-aes-128-ecb", "-nopad", "-K",
+                                     kKeyHex,   "-in", f.plain,        "-out",   f.tool};
+    if (decrypt)
+        args.insert(args.begin() + 2, "-d");
     std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
+    for (std::string& a : args)
+        argv.push_back(&a[0]);
     argv.push_back(nullptr);
     pid_t pid;
-    if (posix_spawnp(&pid, "openssl", nullptr, nullptr, argv.data(), environ) != 0) return false;
+    if (posix_spawnp(&pid, "openssl", nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
     int status = 0;
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -86,14 +92,16 @@ void BM_Restore(benchmark::State& state)
 void BM_OpensslEncrypt(benchmark::State& state)
 {
     for (auto _ : state)
-        if (!RunTool(false)) state.SkipWithError("openssl failed");
+        if (!RunTool(false))
+            state.SkipWithError("openssl failed");
     state.SetBytesProcessed(state.iterations() * kFileSize);
 }
 
 void BM_OpensslDecrypt(benchmark::State& state)
 {
     for (auto _ : state)
-        if (!RunTool(true)) state.SkipWithError("openssl failed");
+        if (!RunTool(true))
+            state.SkipWithError("openssl failed");
     state.SetBytesProcessed(state.iterations() * kFileSize);
 }
 
@@ -103,7 +111,8 @@ BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0
 BENCHMARK(BM_OpensslDecrypt)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 // Console output plus the real time per iteration of each run.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public benchmark::ConsoleReporter
+{
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
@@ -118,16 +127,18 @@ public:
 void PrintRatio(const RatioReporter& r, const char* ours, const char* tool)
 {
     const auto a = r.ms.find(ours), b = r.ms.find(tool);
-    if (a == r.ms.end() || b == r.ms.end() || b->second <= 0) return;
+    if (a == r.ms.end() || b == r.ms.end() || b->second <= 0)
+        return;
     std::printf("%s / %s = %.3f (target: at most 1.25)\n", ours, tool, a->second / b->second);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     PrintRatio(reporter, "BM_Protect", "BM_OpensslEncrypt");

@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/comm/recording_servants.h"
+#include "tests/support/recording_servants.h"
 
 namespace {
 

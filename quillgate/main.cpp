@@ -37,16 +37,6 @@ StdinResult PollStdin(int timeoutMs, char* ch)
     return kStdinClosed;  // hang-up, error or no such descriptor
 }
 
-long DaemonOption(const Json::Value& options)
-{
-    const Json::Value& v = options["daemon"];
-    if (v.isInt())
-        return v.asInt();
-    if (v.isString())
-        return strtol(v.asCString(), nullptr, 10);
-    return 0;
-}
-
 }  // namespace
 
 void* mainloopthread(void*)
@@ -71,7 +61,7 @@ int main(int argc, char* argv[])
     close_range(3, ~0U, 0);
 
     Json::Value options = CServerTools::ParseCommandLine(argc, argv);
-    const bool daemon = DaemonOption(options) != 0;
+    const bool daemon = CServerTools::IntOption(options, "daemon") != 0;
     if (daemon) {
         const int ret = CV_IOUtils::initDaemon(nullptr);
         if (ret != 0)

@@ -44,8 +44,7 @@ uint32_t TextLength(const char* text, uint32_t len)
 }
 
 // A notification record without its text; it never times out.
-AsyncEventRecord NotifyRecord(CV_GUID owner, CV_GUID peer, uint32_t eventCode, uint32_t param1,
-                              uint32_t param2)
+AsyncEventRecord NotifyRecord(CV_GUID owner, CV_GUID peer, uint32_t eventCode, uint32_t param1, uint32_t param2)
 {
     AsyncEventRecord record;
     memset(&record, 0, sizeof(record));
@@ -60,8 +59,7 @@ AsyncEventRecord NotifyRecord(CV_GUID owner, CV_GUID peer, uint32_t eventCode, u
     return record;
 }
 
-AsyncEventRecord* NewRecord(uint32_t kind, CV_GUID owner, CV_GUID peer, uint32_t eventCode,
-                            int32_t timeoutMs)
+AsyncEventRecord* NewRecord(uint32_t kind, CV_GUID owner, CV_GUID peer, uint32_t eventCode, int32_t timeoutMs)
 {
     AsyncEventRecord* r = new (std::nothrow) AsyncEventRecord();
     if (r == nullptr)
@@ -83,8 +81,7 @@ void FreeBuffers(AsyncEventRecord* r)
     r->reply = nullptr;
 }
 
-bool MatchesContent(const AsyncEventRecord* r, CV_GUID owner, uint32_t eventCode,
-                    const char* text, uint32_t textLen)
+bool MatchesContent(const AsyncEventRecord* r, CV_GUID owner, uint32_t eventCode, const char* text, uint32_t textLen)
 {
     if (r->ownerGuid != owner || r->eventCode != eventCode || r->textLen != textLen)
         return false;
@@ -110,55 +107,49 @@ IAsyncEventDelegate::~IAsyncEventDelegate()
     }
 }
 
-int IAsyncEventDelegate::PostNotify(CV_GUID peer, uint32_t eventCode, uint32_t param1,
-                                    uint32_t param2, const char* text, uint32_t textLen)
+int IAsyncEventDelegate::PostNotify(CV_GUID peer, uint32_t eventCode, uint32_t param1, uint32_t param2,
+                                    const char* text, uint32_t textLen)
 {
     if (m_pManager == nullptr)
         return -1;
     return m_pManager->PostNotify(m_guid, peer, eventCode, param1, param2, text, textLen);
 }
 
-int IAsyncEventDelegate::AddRequest(CV_GUID peer, uint32_t eventCode, const char* text,
-                                    uint32_t textLen, int32_t timeoutMs, uint32_t param1,
-                                    uint32_t param2)
+int IAsyncEventDelegate::AddRequest(CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen,
+                                    int32_t timeoutMs, uint32_t param1, uint32_t param2)
 {
     if (m_pManager == nullptr)
         return -1;
-    return m_pManager->AddRequest(m_guid, peer, eventCode, text, textLen, timeoutMs, param1,
-                                  param2);
+    return m_pManager->AddRequest(m_guid, peer, eventCode, text, textLen, timeoutMs, param1, param2);
 }
 
-int IAsyncEventDelegate::AddSharedRequest(CV_GUID peer, uint32_t eventCode, const char* text,
-                                          uint32_t textLen, int32_t timeoutMs, uint32_t param1,
-                                          uint32_t param2)
+int IAsyncEventDelegate::AddSharedRequest(CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen,
+                                          int32_t timeoutMs, uint32_t param1, uint32_t param2)
 {
     if (m_pManager == nullptr)
         return -1;
-    return m_pManager->AddSharedRequest(m_guid, peer, eventCode, text, textLen, timeoutMs,
-                                        param1, param2);
+    return m_pManager->AddSharedRequest(m_guid, peer, eventCode, text, textLen, timeoutMs, param1, param2);
 }
 
-int IAsyncEventDelegate::AnswerRequest(uint32_t eventCode, const char* text, uint32_t textLen,
-                                       uint32_t result, const char* reply, uint32_t replyLen)
+int IAsyncEventDelegate::AnswerRequest(uint32_t eventCode, const char* text, uint32_t textLen, uint32_t result,
+                                       const char* reply, uint32_t replyLen)
 {
     if (m_pManager == nullptr)
         return -1;
     return m_pManager->AnswerRequest(m_guid, eventCode, text, textLen, result, reply, replyLen);
 }
 
-int IAsyncEventDelegate::AddSeqRequest(uint32_t* seqOut, int32_t timeoutMs, CV_GUID peer,
-                                       uint32_t eventCode, uint32_t param1, uint32_t param2,
-                                       uint32_t param3, uint32_t param4, const char* text,
-                                       uint32_t textLen)
+int IAsyncEventDelegate::AddSeqRequest(uint32_t* seqOut, int32_t timeoutMs, CV_GUID peer, uint32_t eventCode,
+                                       uint32_t param1, uint32_t param2, uint32_t param3, uint32_t param4,
+                                       const char* text, uint32_t textLen)
 {
     if (m_pManager == nullptr)
         return -1;
-    return m_pManager->AddSeqRequest(m_guid, seqOut, timeoutMs, eventCode, peer, param1, param2,
-                                     param3, param4, text, textLen);
+    return m_pManager->AddSeqRequest(m_guid, seqOut, timeoutMs, eventCode, peer, param1, param2, param3, param4, text,
+                                     textLen);
 }
 
-int IAsyncEventDelegate::AnswerSeqRequest(uint32_t seq, uint32_t result, const char* reply,
-                                          uint32_t replyLen)
+int IAsyncEventDelegate::AnswerSeqRequest(uint32_t seq, uint32_t result, const char* reply, uint32_t replyLen)
 {
     if (m_pManager == nullptr)
         return -1;
@@ -182,8 +173,7 @@ CAsyncEventManager* CAsyncEventManager::GetInstance()
 
 CAsyncEventManager::CAsyncEventManager()
     : pendingHead_(nullptr), pendingTail_(nullptr), nextSeq_(1), loopStop_(0), loopThread_(0)
-{
-}
+{}
 
 CAsyncEventManager::~CAsyncEventManager()
 {
@@ -277,8 +267,8 @@ void CAsyncEventManager::Append(AsyncEventRecord* record)
     pendingTail_ = record;
 }
 
-void CAsyncEventManager::FinishRecord(AsyncEventRecord* prev, AsyncEventRecord* record,
-                                      const char* reply, uint32_t replyLen)
+void CAsyncEventManager::FinishRecord(AsyncEventRecord* prev, AsyncEventRecord* record, const char* reply,
+                                      uint32_t replyLen)
 {
     if (reply != nullptr) {
         // Without memory the answer still goes out, only without its reply.
@@ -298,9 +288,8 @@ void CAsyncEventManager::FinishRecord(AsyncEventRecord* prev, AsyncEventRecord* 
     delete record;
 }
 
-int CAsyncEventManager::PostNotify(CV_GUID owner, CV_GUID peer, uint32_t eventCode,
-                                   uint32_t param1, uint32_t param2, const char* text,
-                                   uint32_t textLen)
+int CAsyncEventManager::PostNotify(CV_GUID owner, CV_GUID peer, uint32_t eventCode, uint32_t param1, uint32_t param2,
+                                   const char* text, uint32_t textLen)
 {
     AsyncEventRecord record = NotifyRecord(owner, peer, eventCode, param1, param2);
     record.textLen = TextLength(text, textLen);
@@ -312,25 +301,21 @@ int CAsyncEventManager::PostNotify(CV_GUID owner, CV_GUID peer, uint32_t eventCo
     return PostRecord(&record);
 }
 
-int CAsyncEventManager::AddRequest(CV_GUID owner, CV_GUID peer, uint32_t eventCode,
-                                   const char* text, uint32_t textLen, int32_t timeoutMs,
-                                   uint32_t param1, uint32_t param2)
+int CAsyncEventManager::AddRequest(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen,
+                                   int32_t timeoutMs, uint32_t param1, uint32_t param2)
 {
-    return AddRequestRecord(owner, peer, eventCode, text, textLen, timeoutMs, param1, param2,
-                            false);
+    return AddRequestRecord(owner, peer, eventCode, text, textLen, timeoutMs, param1, param2, false);
 }
 
-int CAsyncEventManager::AddSharedRequest(CV_GUID owner, CV_GUID peer, uint32_t eventCode,
-                                         const char* text, uint32_t textLen, int32_t timeoutMs,
-                                         uint32_t param1, uint32_t param2)
+int CAsyncEventManager::AddSharedRequest(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text,
+                                         uint32_t textLen, int32_t timeoutMs, uint32_t param1, uint32_t param2)
 {
-    return AddRequestRecord(owner, peer, eventCode, text, textLen, timeoutMs, param1, param2,
-                            true);
+    return AddRequestRecord(owner, peer, eventCode, text, textLen, timeoutMs, param1, param2, true);
 }
 
-int CAsyncEventManager::AddRequestRecord(CV_GUID owner, CV_GUID peer, uint32_t eventCode,
-                                         const char* text, uint32_t textLen, int32_t timeoutMs,
-                                         uint32_t param1, uint32_t param2, bool shared)
+int CAsyncEventManager::AddRequestRecord(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text,
+                                         uint32_t textLen, int32_t timeoutMs, uint32_t param1, uint32_t param2,
+                                         bool shared)
 {
     textLen = TextLength(text, textLen);
     if (textLen == 0)
@@ -372,9 +357,8 @@ int CAsyncEventManager::AddRequestRecord(CV_GUID owner, CV_GUID peer, uint32_t e
     return 0;
 }
 
-int CAsyncEventManager::AnswerRequest(CV_GUID owner, uint32_t eventCode, const char* text,
-                                      uint32_t textLen, uint32_t result, const char* reply,
-                                      uint32_t replyLen)
+int CAsyncEventManager::AnswerRequest(CV_GUID owner, uint32_t eventCode, const char* text, uint32_t textLen,
+                                      uint32_t result, const char* reply, uint32_t replyLen)
 {
     if (text == nullptr && textLen != 0)
         return -1;
@@ -399,9 +383,8 @@ int CAsyncEventManager::AnswerRequest(CV_GUID owner, uint32_t eventCode, const c
     return answered ? 0 : -1;
 }
 
-int CAsyncEventManager::AddSeqRequest(CV_GUID owner, uint32_t* seqOut, int32_t timeoutMs,
-                                      uint32_t eventCode, CV_GUID peer, uint32_t param1,
-                                      uint32_t param2, uint32_t param3, uint32_t param4,
+int CAsyncEventManager::AddSeqRequest(CV_GUID owner, uint32_t* seqOut, int32_t timeoutMs, uint32_t eventCode,
+                                      CV_GUID peer, uint32_t param1, uint32_t param2, uint32_t param3, uint32_t param4,
                                       const char* text, uint32_t textLen)
 {
     textLen = TextLength(text, textLen);
@@ -429,8 +412,8 @@ int CAsyncEventManager::AddSeqRequest(CV_GUID owner, uint32_t* seqOut, int32_t t
     return 0;
 }
 
-int CAsyncEventManager::AnswerSeqRequest(CV_GUID owner, uint32_t seq, uint32_t result,
-                                         const char* reply, uint32_t replyLen)
+int CAsyncEventManager::AnswerSeqRequest(CV_GUID owner, uint32_t seq, uint32_t result, const char* reply,
+                                         uint32_t replyLen)
 {
     replyLen = TextLength(reply, replyLen);
 
@@ -446,8 +429,7 @@ int CAsyncEventManager::AnswerSeqRequest(CV_GUID owner, uint32_t seq, uint32_t r
     return -1;
 }
 
-int CAsyncEventManager::IsRequestPending(CV_GUID owner, uint32_t eventCode, const char* text,
-                                         uint32_t textLen)
+int CAsyncEventManager::IsRequestPending(CV_GUID owner, uint32_t eventCode, const char* text, uint32_t textLen)
 {
     if (text == nullptr || textLen == 0)
         return 0;
@@ -499,8 +481,7 @@ void* CAsyncEventManager::ThreadLoop(void* manager)
     return nullptr;
 }
 
-int CAsyncEventManager::OnAsyncDeliver(const char* data, uint32_t length, uint32_t, uint32_t,
-                                       uint32_t)
+int CAsyncEventManager::OnAsyncDeliver(const char* data, uint32_t length, uint32_t, uint32_t, uint32_t)
 {
     if (length != sizeof(AsyncEventRecord))
         return 0;
@@ -514,13 +495,12 @@ int CAsyncEventManager::OnAsyncDeliver(const char* data, uint32_t length, uint32
             d->OnAsyncNotify(r.peerGuid, r.eventCode, r.param1, r.param2, r.text, r.textLen);
             break;
         case kAsyncRequest:
-            d->OnAsyncRequestResult(r.peerGuid, r.eventCode, r.result, r.text, r.textLen,
-                                    r.param1, r.param2, r.reply, r.replyLen);
+            d->OnAsyncRequestResult(r.peerGuid, r.eventCode, r.result, r.text, r.textLen, r.param1, r.param2, r.reply,
+                                    r.replyLen);
             break;
         case kAsyncSeqRequest:
-            d->OnAsyncSeqRequestResult(r.peerGuid, r.eventCode, r.result, r.param1, r.param2,
-                                       r.param3, r.param4, r.text, r.textLen, r.reply,
-                                       r.replyLen);
+            d->OnAsyncSeqRequestResult(r.peerGuid, r.eventCode, r.result, r.param1, r.param2, r.param3, r.param4,
+                                       r.text, r.textLen, r.reply, r.replyLen);
             break;
         default:
             break;
@@ -530,8 +510,7 @@ int CAsyncEventManager::OnAsyncDeliver(const char* data, uint32_t length, uint32
     return 0;
 }
 
-void CAsyncEventManager::OnAsyncDiscard(const char* data, uint32_t length, uint32_t, uint32_t,
-                                        uint32_t)
+void CAsyncEventManager::OnAsyncDiscard(const char* data, uint32_t length, uint32_t, uint32_t, uint32_t)
 {
     if (length != sizeof(AsyncEventRecord))
         return;

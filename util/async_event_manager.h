@@ -20,7 +20,10 @@ struct CV_GUID {
 
 bool operator<(const CV_GUID& a, const CV_GUID& b);
 bool operator==(const CV_GUID& a, const CV_GUID& b);
-inline bool operator!=(const CV_GUID& a, const CV_GUID& b) { return !(a == b); }
+inline bool operator!=(const CV_GUID& a, const CV_GUID& b)
+{
+    return !(a == b);
+}
 
 enum AsyncEventKind : uint32_t {
     kAsyncNotify = 1,
@@ -59,33 +62,32 @@ class CAsyncEventManager;
 // fresh GUID when built and unregisters when destroyed. Handlers run in
 // delivery workers, possibly several at once; text and reply are valid only
 // during the call.
-class IAsyncEventDelegate {
+class IAsyncEventDelegate
+{
 public:
     IAsyncEventDelegate();
     virtual ~IAsyncEventDelegate();
 
-    virtual void OnAsyncRequestResult(CV_GUID peer, uint32_t eventCode, uint32_t result,
-                                      const char* text, uint32_t textLen, uint32_t param1,
-                                      uint32_t param2, const char* reply, uint32_t replyLen) = 0;
-    virtual void OnAsyncNotify(CV_GUID peer, uint32_t eventCode, uint32_t param1, uint32_t param2,
-                               const char* text, uint32_t textLen) = 0;
-    virtual void OnAsyncSeqRequestResult(CV_GUID peer, uint32_t eventCode, uint32_t result,
-                                         uint32_t param1, uint32_t param2, uint32_t param3,
-                                         uint32_t param4, const char* text, uint32_t textLen,
-                                         const char* reply, uint32_t replyLen) = 0;
+    virtual void OnAsyncRequestResult(CV_GUID peer, uint32_t eventCode, uint32_t result, const char* text,
+                                      uint32_t textLen, uint32_t param1, uint32_t param2, const char* reply,
+                                      uint32_t replyLen) = 0;
+    virtual void OnAsyncNotify(CV_GUID peer, uint32_t eventCode, uint32_t param1, uint32_t param2, const char* text,
+                               uint32_t textLen) = 0;
+    virtual void OnAsyncSeqRequestResult(CV_GUID peer, uint32_t eventCode, uint32_t result, uint32_t param1,
+                                         uint32_t param2, uint32_t param3, uint32_t param4, const char* text,
+                                         uint32_t textLen, const char* reply, uint32_t replyLen) = 0;
 
     // The manager's operations with this delegate as owner; -1 without a manager.
-    int PostNotify(CV_GUID peer, uint32_t eventCode, uint32_t param1, uint32_t param2,
-                   const char* text, uint32_t textLen);
-    int AddRequest(CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen,
-                   int32_t timeoutMs, uint32_t param1, uint32_t param2);
-    int AddSharedRequest(CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen,
-                         int32_t timeoutMs, uint32_t param1, uint32_t param2);
-    int AnswerRequest(uint32_t eventCode, const char* text, uint32_t textLen, uint32_t result,
-                      const char* reply, uint32_t replyLen);
-    int AddSeqRequest(uint32_t* seqOut, int32_t timeoutMs, CV_GUID peer, uint32_t eventCode,
-                      uint32_t param1, uint32_t param2, uint32_t param3, uint32_t param4,
-                      const char* text, uint32_t textLen);
+    int PostNotify(CV_GUID peer, uint32_t eventCode, uint32_t param1, uint32_t param2, const char* text,
+                   uint32_t textLen);
+    int AddRequest(CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen, int32_t timeoutMs,
+                   uint32_t param1, uint32_t param2);
+    int AddSharedRequest(CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen, int32_t timeoutMs,
+                         uint32_t param1, uint32_t param2);
+    int AnswerRequest(uint32_t eventCode, const char* text, uint32_t textLen, uint32_t result, const char* reply,
+                      uint32_t replyLen);
+    int AddSeqRequest(uint32_t* seqOut, int32_t timeoutMs, CV_GUID peer, uint32_t eventCode, uint32_t param1,
+                      uint32_t param2, uint32_t param3, uint32_t param4, const char* text, uint32_t textLen);
     int AnswerSeqRequest(uint32_t seq, uint32_t result, const char* reply, uint32_t replyLen);
     int IsRequestPending(uint32_t eventCode, const char* text, uint32_t textLen);
 
@@ -98,9 +100,24 @@ private:
     IAsyncEventDelegate& operator=(const IAsyncEventDelegate&) = delete;
 };
 
+// A delegate that takes part in the registry but handles no asynchronous
+// event: the session's four objects are all of this kind.
+class CSilentAsyncEventDelegate : public IAsyncEventDelegate
+{
+public:
+    void OnAsyncRequestResult(CV_GUID, uint32_t, uint32_t, const char*, uint32_t, uint32_t, uint32_t, const char*,
+                              uint32_t) override
+    {}
+    void OnAsyncNotify(CV_GUID, uint32_t, uint32_t, uint32_t, const char*, uint32_t) override {}
+    void OnAsyncSeqRequestResult(CV_GUID, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, const char*,
+                                 uint32_t, const char*, uint32_t) override
+    {}
+};
+
 // Texts are byte strings with a length; a length of 0 with a text given
 // means the length is taken with strlen (IsRequestPending excepted).
-class CAsyncEventManager : private CAsyncDeliver {
+class CAsyncEventManager : private CAsyncDeliver
+{
 public:
     static CAsyncEventManager* GetInstance();
 
@@ -115,26 +132,25 @@ public:
     IAsyncEventDelegate* FindDelegate(CV_GUID g);
 
     // Posted at once: the result of the post, or -1 when the text cannot be copied.
-    int PostNotify(CV_GUID owner, CV_GUID peer, uint32_t eventCode, uint32_t param1,
-                   uint32_t param2, const char* text, uint32_t textLen);
+    int PostNotify(CV_GUID owner, CV_GUID peer, uint32_t eventCode, uint32_t param1, uint32_t param2, const char* text,
+                   uint32_t textLen);
     // 0 added; 10 already pending for this peer; -1 no text or no memory for
     // the record; 4 no memory for the text copy.
-    int AddRequest(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text,
-                   uint32_t textLen, int32_t timeoutMs, uint32_t param1, uint32_t param2);
+    int AddRequest(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen,
+                   int32_t timeoutMs, uint32_t param1, uint32_t param2);
     // As AddRequest, but a request already pending for this peer gives 0, and
     // the owner gets one notification when nobody else waits for the same work.
-    int AddSharedRequest(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text,
-                         uint32_t textLen, int32_t timeoutMs, uint32_t param1, uint32_t param2);
+    int AddSharedRequest(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen,
+                         int32_t timeoutMs, uint32_t param1, uint32_t param2);
     // Answers every pending record of the same owner, code and text: 0, or -1 when none.
-    int AnswerRequest(CV_GUID owner, uint32_t eventCode, const char* text, uint32_t textLen,
-                      uint32_t result, const char* reply, uint32_t replyLen);
+    int AnswerRequest(CV_GUID owner, uint32_t eventCode, const char* text, uint32_t textLen, uint32_t result,
+                      const char* reply, uint32_t replyLen);
     // 0 with the new sequence number in seqOut; -1 no memory.
-    int AddSeqRequest(CV_GUID owner, uint32_t* seqOut, int32_t timeoutMs, uint32_t eventCode,
-                      CV_GUID peer, uint32_t param1, uint32_t param2, uint32_t param3,
-                      uint32_t param4, const char* text, uint32_t textLen);
+    int AddSeqRequest(CV_GUID owner, uint32_t* seqOut, int32_t timeoutMs, uint32_t eventCode, CV_GUID peer,
+                      uint32_t param1, uint32_t param2, uint32_t param3, uint32_t param4, const char* text,
+                      uint32_t textLen);
     // 0 answered; -1 no pending numbered request of that owner and number.
-    int AnswerSeqRequest(CV_GUID owner, uint32_t seq, uint32_t result, const char* reply,
-                         uint32_t replyLen);
+    int AnswerSeqRequest(CV_GUID owner, uint32_t seq, uint32_t result, const char* reply, uint32_t replyLen);
     // 1 pending, 0 not (also for no text or a length of 0).
     int IsRequestPending(CV_GUID owner, uint32_t eventCode, const char* text, uint32_t textLen);
 
@@ -148,17 +164,13 @@ private:
     CAsyncEventManager();
     ~CAsyncEventManager() override;
 
-    int OnAsyncDeliver(const char* data, uint32_t length, uint32_t param1, uint32_t param2,
-                       uint32_t param3) override;
-    void OnAsyncDiscard(const char* data, uint32_t length, uint32_t param1, uint32_t param2,
-                        uint32_t param3) override;
+    int OnAsyncDeliver(const char* data, uint32_t length, uint32_t param1, uint32_t param2, uint32_t param3) override;
+    void OnAsyncDiscard(const char* data, uint32_t length, uint32_t param1, uint32_t param2, uint32_t param3) override;
 
-    int AddRequestRecord(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text,
-                         uint32_t textLen, int32_t timeoutMs, uint32_t param1, uint32_t param2,
-                         bool shared);
+    int AddRequestRecord(CV_GUID owner, CV_GUID peer, uint32_t eventCode, const char* text, uint32_t textLen,
+                         int32_t timeoutMs, uint32_t param1, uint32_t param2, bool shared);
     int PostRecord(AsyncEventRecord* record);
-    void FinishRecord(AsyncEventRecord* prev, AsyncEventRecord* record, const char* reply,
-                      uint32_t replyLen);
+    void FinishRecord(AsyncEventRecord* prev, AsyncEventRecord* record, const char* reply, uint32_t replyLen);
     void Append(AsyncEventRecord* record);
 
     AsyncEventRecord* pendingHead_;
@@ -167,7 +179,7 @@ private:
     std::mutex lock_;  // registry and pending list
     uint32_t nextSeq_;
     std::atomic<int> loopStop_;
-    std::mutex loopLock_;  // the time-out thread handle
+    std::mutex loopLock_;   // the time-out thread handle
     pthread_t loopThread_;  // 0 when none
 };
 

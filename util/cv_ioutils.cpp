@@ -78,11 +78,9 @@ int CV_IOUtils::checkRunning(const char* path)
     char text[16];
     int len = snprintf(text, sizeof(text), "%d\n", static_cast<int>(getpid()));
     int flags = -1;
-    bool ok = lock_reg(fd, F_SETLK, F_WRLCK, 0, SEEK_SET, 0) == 0
-        && ftruncate(fd, 0) == 0
-        && write(fd, text, static_cast<size_t>(len)) == len
-        && (flags = fcntl(fd, F_GETFD)) >= 0
-        && fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
+    bool ok = lock_reg(fd, F_SETLK, F_WRLCK, 0, SEEK_SET, 0) == 0 && ftruncate(fd, 0) == 0 &&
+              write(fd, text, static_cast<size_t>(len)) == len && (flags = fcntl(fd, F_GETFD)) >= 0 &&
+              fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
     if (!ok) {
         close(fd);
         return 0;
@@ -151,8 +149,7 @@ int CV_IOUtils::SetTcpSocketKeepAlive(int fd, int intervalMs, int idleMs, int co
 }
 
 void CV_IOUtils::FixWin32UDPConnResetBug(int)
-{
-}
+{}
 
 int CV_IOUtils::SetMultiCastProperty(int fd, unsigned iface, unsigned ttl)
 {
@@ -178,8 +175,7 @@ int CV_IOUtils::SocketPair(int domain, int type, int protocol, int* pair)
 
 static bool SameEndpoint(const sockaddr_in& a, const sockaddr_in& b)
 {
-    return a.sin_family == b.sin_family && a.sin_addr.s_addr == b.sin_addr.s_addr
-        && a.sin_port == b.sin_port;
+    return a.sin_family == b.sin_family && a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
 }
 
 static void CloseIfOpen(int& fd)
@@ -202,23 +198,21 @@ int CV_IOUtils::ersatz_socketpair(int family, int type, int protocol, int* pair)
     listenAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     listenAddr.sin_port = 0;
 
-    bool ok = (listener = socket(AF_INET, type, 0)) >= 0
-        && bind(listener, reinterpret_cast<sockaddr*>(&listenAddr), sizeof(listenAddr)) == 0
-        && listen(listener, 1) == 0
-        && (connector = socket(AF_INET, type, 0)) >= 0
-        && getsockname(listener, reinterpret_cast<sockaddr*>(&listenAddr), &len) == 0
-        && len == sizeof(sockaddr_in)
-        && connect(connector, reinterpret_cast<sockaddr*>(&listenAddr), len) == 0;
+    bool ok = (listener = socket(AF_INET, type, 0)) >= 0 &&
+              bind(listener, reinterpret_cast<sockaddr*>(&listenAddr), sizeof(listenAddr)) == 0 &&
+              listen(listener, 1) == 0 && (connector = socket(AF_INET, type, 0)) >= 0 &&
+              getsockname(listener, reinterpret_cast<sockaddr*>(&listenAddr), &len) == 0 &&
+              len == sizeof(sockaddr_in) && connect(connector, reinterpret_cast<sockaddr*>(&listenAddr), len) == 0;
     if (ok) {
         len = sizeof(peerAddr);
-        ok = (acceptor = accept(listener, reinterpret_cast<sockaddr*>(&peerAddr), &len)) >= 0
-            && len == sizeof(sockaddr_in);
+        ok = (acceptor = accept(listener, reinterpret_cast<sockaddr*>(&peerAddr), &len)) >= 0 &&
+             len == sizeof(sockaddr_in);
     }
     CloseIfOpen(listener);
     if (ok) {
         len = sizeof(ownAddr);
-        ok = getsockname(connector, reinterpret_cast<sockaddr*>(&ownAddr), &len) == 0
-            && len == sizeof(sockaddr_in) && SameEndpoint(ownAddr, peerAddr);
+        ok = getsockname(connector, reinterpret_cast<sockaddr*>(&ownAddr), &len) == 0 && len == sizeof(sockaddr_in) &&
+             SameEndpoint(ownAddr, peerAddr);
     }
     if (!ok) {
         int saved = errno;

@@ -8,12 +8,25 @@
 
 #include <map>
 
+// Value of one hexadecimal digit of either case, -1 for anything else.
+inline int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // Fills a POSIX record lock and hands it to fcntl(fd, cmd, &lock).
 int lock_reg(int fd, int cmd, int type, long offset, int whence, long len);
 
 // IPv4 addresses passed as unsigned are in host order: the first octet of
 // the dotted text in the most significant byte (192.168.1.2 = 0xC0A80102).
-class CV_IOUtils {
+class CV_IOUtils
+{
 public:
     CV_IOUtils() {}
     virtual ~CV_IOUtils() {}

@@ -68,7 +68,8 @@ const Range kNonInternet[] = {
     {0xC0A80000u, 0xC0A8FFFFu},  // 192.168.0.0/16
 };
 
-class MapLock {
+class MapLock
+{
 public:
     MapLock() { pthread_mutex_lock(&CV_IOUtils::m_hIPv6MapMutex); }
     ~MapLock() { pthread_mutex_unlock(&CV_IOUtils::m_hIPv6MapMutex); }
@@ -133,8 +134,7 @@ char* CV_IOUtils::MacNum2String(long mac, char* out, unsigned size)
     unsigned bytes[6];
     for (int i = 0; i < 6; ++i)
         bytes[i] = static_cast<unsigned>((m >> (56 - 8 * i)) & 0xFFu);
-    snprintf(out, size, "%02X-%02X-%02X-%02X-%02X-%02X", bytes[0], bytes[1], bytes[2], bytes[3],
-        bytes[4], bytes[5]);
+    snprintf(out, size, "%02X-%02X-%02X-%02X-%02X-%02X", bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5]);
     return out;
 }
 
@@ -153,10 +153,8 @@ long CV_IOUtils::MacString2Num(const char* text)
 int CV_IOUtils::IsValidIpAddr(unsigned ip)
 {
     Octets o = Split(ip);
-    bool rejected = o.a == 0 || o.a == 127
-        || (o.a == 192 && o.b == 168 && o.c > 10 && o.d == 1)
-        || (o.a == 192 && o.b == 168 && o.c == 238)
-        || (o.a == 169 && (o.b == 254 || o.b == 154));
+    bool rejected = o.a == 0 || o.a == 127 || (o.a == 192 && o.b == 168 && o.c > 10 && o.d == 1) ||
+                    (o.a == 192 && o.b == 168 && o.c == 238) || (o.a == 169 && (o.b == 254 || o.b == 154));
     return rejected ? 0 : 1;
 }
 

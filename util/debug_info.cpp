@@ -12,10 +12,10 @@ CDebugInfo g_DebugInfo;
 
 namespace {
 
-const uint32_t kDefaultMaxFileSize = 52428800;   // 50 MiB
+const uint32_t kDefaultMaxFileSize = 52428800;  // 50 MiB
 const size_t kCacheLimit = 1000;
 const size_t kCacheDrop = 11;
-const char kLevelChars[] = "VDIIIIIWIIIIIIIE";   // index: level - 1
+const char kLevelChars[] = "VDIIIIIWIIIIIIIE";  // index: level - 1
 
 const char kFileLineFormat[] = "[%04d-%02d-%02d %02d:%02d:%02d(%03d)][%c]\t%s\r\n";
 const char kConsoleLineFormat[] = "%02d:%02d:%02d(%d)\t%s\r\n";
@@ -160,7 +160,7 @@ int WriteFileLine(FILE* fp, const _SYSTEMTIME& t, char letter, const char* text)
                    letter, text);
 }
 
-} // namespace
+}  // namespace
 
 CDebugInfo::CDebugInfo()
     : enabled(1), writeFile(1), callback(nullptr), callbackUser(0), cacheOn(0), minLevel(QG_LOG_INFO), logTime(1),
@@ -173,8 +173,7 @@ CDebugInfo::CDebugInfo()
 }
 
 CDebugInfo::~CDebugInfo()
-{
-}
+{}
 
 void CDebugInfo::WriteLevel(uint32_t level, const char* format, va_list args)
 {
@@ -186,13 +185,13 @@ void CDebugInfo::WriteLevel(uint32_t level, const char* format, va_list args)
     WriteLogMessage(level, text);
 }
 
-#define QG_LEVEL_OPERATION(name, level)         \
+#define QG_LEVEL_OPERATION(name, level)            \
     void CDebugInfo::name(const char* format, ...) \
-    {                                           \
-        va_list args;                           \
-        va_start(args, format);                 \
-        WriteLevel(level, format, args);        \
-        va_end(args);                           \
+    {                                              \
+        va_list args;                              \
+        va_start(args, format);                    \
+        WriteLevel(level, format, args);           \
+        va_end(args);                              \
     }
 
 QG_LEVEL_OPERATION(Verbose, QG_LOG_VERBOSE)
@@ -320,7 +319,8 @@ int CDebugInfo::FetchNewFileName(_SYSTEMTIME now, char* out, uint32_t outSize)
     if (path[0] != '\0' && slash != nullptr && strchr(slash + 1, '_') != nullptr) {
         // Continue the current series: the next number today, else a new day.
         LogNameInfo current = ParseLogName(slash + 1);
-        chosen = IsDate(current, now) ? NumberedName(dir, prefix, now, current.number + 1) : PlainName(dir, prefix, now);
+        chosen =
+            IsDate(current, now) ? NumberedName(dir, prefix, now, current.number + 1) : PlainName(dir, prefix, now);
         CopyField(out, outSize, chosen.c_str());
         fileSize = 0;
         return 0;

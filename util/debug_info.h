@@ -34,7 +34,8 @@ struct LogCacheEntry {
     std::string text;
 };
 
-class CDebugInfo {
+class CDebugInfo
+{
 public:
     CDebugInfo();
     virtual ~CDebugInfo();
@@ -90,8 +91,8 @@ protected:
     long logTime;
     char path[256];
     std::list<LogCacheEntry> cache;
-    uint32_t flags;           // bit 0: new file when the date changes
-    long fileMode;            // 1: automatic naming and rotation on size
+    uint32_t flags;  // bit 0: new file when the date changes
+    long fileMode;   // 1: automatic naming and rotation on size
     uint32_t maxFileSize;
     char dir[256];
     char prefix[100];

@@ -16,15 +16,8 @@ const int32_t kCacheMaxAgeMs = 60000;
 }  // namespace
 
 CAsyncDeliver::CAsyncDeliver()
-    : queueHead_(nullptr),
-      queueTail_(nullptr),
-      queueCount_(0),
-      cacheHead_(nullptr),
-      cacheCount_(0),
-      itemSize_(kDefaultItemSize),
-      maxQueue_(kNoLimit),
-      maxCache_(kNoLimit),
-      stop_(0)
+    : queueHead_(nullptr), queueTail_(nullptr), queueCount_(0), cacheHead_(nullptr), cacheCount_(0),
+      itemSize_(kDefaultItemSize), maxQueue_(kNoLimit), maxCache_(kNoLimit), stop_(0)
 {
     for (uint32_t i = 0; i < kMaxWorkers; ++i)
         workers_[i] = 0;
@@ -38,8 +31,7 @@ CAsyncDeliver::~CAsyncDeliver()
 }
 
 void CAsyncDeliver::OnAsyncDiscard(const char*, uint32_t, uint32_t, uint32_t, uint32_t)
-{
-}
+{}
 
 int CAsyncDeliver::Start(uint32_t threads, uint32_t itemSize, uint32_t maxQueue, uint32_t maxCache)
 {
@@ -76,8 +68,7 @@ void CAsyncDeliver::Stop()
     ClearCache();
 }
 
-int CAsyncDeliver::Post(const void* data, uint32_t length, uint32_t param1, uint32_t param2,
-                        uint32_t param3)
+int CAsyncDeliver::Post(const void* data, uint32_t length, uint32_t param1, uint32_t param2, uint32_t param3)
 {
     uint32_t itemSize = itemSize_;
     if (length >= itemSize || queueCount_ > maxQueue_)
@@ -260,6 +251,8 @@ void* CAsyncDeliver::AsyncDeliverServiceThread(void* arg)
 {
     if (arg == nullptr)
         return nullptr;
+    // Named, so a look at the process tells the queue's workers apart.
+    pthread_setname_np(pthread_self(), kWorkerName);
     static_cast<CAsyncDeliver*>(arg)->DeliverLoop();
     return nullptr;
 }

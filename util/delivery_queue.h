@@ -10,12 +10,7 @@
 #include <atomic>
 #include <mutex>
 
-// Magnitude of the signed 32-bit difference between two GetTickCount values.
-inline uint32_t TickDistance(uint32_t now, uint32_t then)
-{
-    int32_t d = static_cast<int32_t>(now - then);
-    return d < 0 ? 0u - static_cast<uint32_t>(d) : static_cast<uint32_t>(d);
-}
+#include "util/win32_shims.h"
 
 struct DeliverItem {
     char* data;         // capacity bytes, kept while the item is reused
@@ -28,10 +23,13 @@ struct DeliverItem {
     DeliverItem* next;
 };
 
-class CAsyncDeliver {
+class CAsyncDeliver
+{
 public:
     static const uint32_t kMaxWorkers = 10;
     static const uint32_t kNoLimit = 0xFFFFFFFFu;
+    // The name every worker thread carries.
+    static constexpr const char* kWorkerName = "qg-deliver";
 
     CAsyncDeliver();
     virtual ~CAsyncDeliver();
@@ -59,8 +57,7 @@ public:
 protected:
     // Called by Stop for each queued item it drops undelivered, so that a
     // subclass can release what the message owns.
-    virtual void OnAsyncDiscard(const char* data, uint32_t length, uint32_t param1,
-                                uint32_t param2, uint32_t param3);
+    virtual void OnAsyncDiscard(const char* data, uint32_t length, uint32_t param1, uint32_t param2, uint32_t param3);
 
     DeliverItem* AllocItem(uint32_t itemSize);
     void RecycleItem(DeliverItem* item);
@@ -90,7 +87,7 @@ private:
     std::atomic<uint32_t> maxCache_;
     std::atomic<int> stop_;
 
-    std::mutex workersLock_;  // Start and Stop against each other
+    std::mutex workersLock_;          // Start and Stop against each other
     pthread_t workers_[kMaxWorkers];  // 0 marks an empty slot
 };
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-const unsigned kNameSize = 256;   // converted names: 255 bytes and the NUL
+const unsigned kNameSize = 256;  // converted names: 255 bytes and the NUL
 const unsigned kTreePathSize = 4096;
 
 // One whole-text iconv pass; true only when every input byte was converted
@@ -70,9 +70,7 @@ int RemoveOsPath(const char* osPath, unsigned waitMs)
         usleep(2000);
         if (!PathExists(osPath))
             return 1;
-        int32_t elapsed = static_cast<int32_t>(GetTickCount() - start);
-        uint32_t magnitude = elapsed < 0 ? 0u - static_cast<uint32_t>(elapsed) : static_cast<uint32_t>(elapsed);
-        if (magnitude >= waitMs)
+        if (TickDistance(GetTickCount(), start) >= waitMs)
             return 0;
     }
 }
@@ -101,7 +99,7 @@ bool IsDotEntry(const char* name)
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-} // namespace
+}  // namespace
 
 char* CFileGlobalFunc::ConvertFileNameOSSupport(const char* name, long nameIsUtf8, char* out, unsigned outSize)
 {
@@ -226,8 +224,7 @@ int CFileGlobalFunc::IsDirectoryExist(const char* name, long nameIsUtf8)
 }
 
 void CFileGlobalFunc::RegisterComponent(const char*)
-{
-}
+{}
 
 int CFileGlobalFunc::IsFileNeedRegister(const char*)
 {
@@ -242,7 +239,7 @@ int CFileGlobalFunc::GetLocalFileVersion(char*, char*, unsigned)
 int CFileGlobalFunc::MakeSureDirectory(const char* path, long nameIsUtf8)
 {
     ConvertedName full(path, nameIsUtf8);
-    mode_t mode = 0;   // 0: nothing kept yet, 0700 is used
+    mode_t mode = 0;  // 0: nothing kept yet, 0700 is used
     char prefix[kNameSize];
     for (const char* slash = SafeStrChr(full.text, '/'); slash != nullptr; slash = SafeStrChr(slash + 1, '/')) {
         size_t len = static_cast<size_t>(slash - full.text);
@@ -425,8 +422,7 @@ int ParseDateString(const char* text, int* year, int* month, int* day)
 }
 
 void GetDirectorySize(const char*, unsigned long*)
-{
-}
+{}
 
 int DeleteDirectoryFiles(const char*, unsigned*)
 {
@@ -466,4 +462,4 @@ int CheckDiskSpace(const char* dir, unsigned long maxDirMiB, unsigned long minFr
     return rc;
 }
 
-} // namespace filefunc
+}  // namespace filefunc

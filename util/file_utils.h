@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-class CFileGlobalFunc {
+class CFileGlobalFunc
+{
 public:
     // Copies name (nameIsUtf8 != 0) or converts it GB2312 -> UTF-8 into out.
     // A name that does not convert leaves out untouched; outSize 0 writes nothing.
@@ -58,7 +59,7 @@ public:
         kHeadSize = 2048,
         kMagic = 0x464d5a51,  // "QZMF" in little-endian byte order
         kVersion = 0x10002,
-        kMaxPassword = 255,   // longer passwords are cut to this many characters
+        kMaxPassword = 255,  // longer passwords are cut to this many characters
     };
 
     // Result codes beside 0 (done) and -1 (no password, unreadable head, a
@@ -81,7 +82,8 @@ public:
     static int FileEncDecCtrl(char* jsonText);
     // 1 when the file carries a protected head, else 0.
     static int IsEncFile(const char* path, long nameIsUtf8);
-    // 0 when the password matches, 60 for a file that is not protected, 61
+    // 0 exactly when unprotecting would accept the password (its length and
+    // checksum match the head's), 60 for a file that is not protected, 61
     // for a wrong password, -1 for no password or no readable head.
     static int VerifyFileEncPass(const char* path, const char* password, long nameIsUtf8);
     // Writes the enciphered head for srcFile into head (headSize bytes of
@@ -128,6 +130,6 @@ int ClearDirectory(const char* dir);
 // 0, 21 (no name), 39 (no such directory) or the cleaning result.
 int CheckDiskSpace(const char* dir, unsigned long maxDirMiB, unsigned long minFreeMiB, unsigned* removedCount);
 
-} // namespace filefunc
+}  // namespace filefunc
 
 #endif

@@ -11,9 +11,26 @@
 
 namespace {
 
+// The reader gives up on nesting deeper than this many levels.
+const int kReadableDepth = 999;
+
+// Empties the containers at the readable depth, so the text of what a
+// reader built before giving up on depth reads again.
+void cutToReadableDepth(Json::Value& value, int depth)
+{
+    if (!value.isArray() && !value.isObject())
+        return;
+    if (depth >= kReadableDepth) {
+        value = Json::Value(value.type());
+        return;
+    }
+    for (Json::Value& child : value)
+        cutToReadableDepth(child, depth + 1);
+}
+
 // Parses [begin, end) with comments kept. The reader's verdict is not
 // consulted: whatever it built before an error or an exception (such as too
-// deep nesting) stays in root.
+// deep nesting, then cut to a depth it reads) stays in root.
 void parseText(const char* begin, const char* end, Json::Value& root)
 {
     if (begin == nullptr || begin == end || *begin == '\0')
@@ -22,6 +39,7 @@ void parseText(const char* begin, const char* end, Json::Value& root)
         Json::Reader reader;
         reader.parse(begin, end, root, true);
     } catch (const std::exception&) {
+        cutToReadableDepth(root, 1);
     }
 }
 

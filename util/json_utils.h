@@ -8,7 +8,8 @@
 
 // NUL-terminated texts and fixed buffers. Outputs are written only when the
 // member is found with a usable kind; callers preset them.
-class CJsonUtils {
+class CJsonUtils
+{
 public:
     // A string member (cut to size - 1 bytes, terminated) or an object
     // member as compact JSON text. size 0 writes nothing.
@@ -19,7 +20,8 @@ public:
 
 // std::string texts. Every operation returns -1 for an empty json or key,
 // otherwise 0.
-class CJsonTools {
+class CJsonTools
+{
 public:
     virtual ~CJsonTools() {}
 

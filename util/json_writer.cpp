@@ -109,8 +109,7 @@ void appendReal(std::string& out, double value)
     }
     // Same text as printf "%.17g", but never with a locale's decimal comma.
     char buffer[40];
-    const std::to_chars_result r =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
     out.append(buffer, r.ptr - buffer);
 }
 
@@ -163,34 +162,39 @@ void appendScalar(std::string& out, const Json::Value& value)
     }
 }
 
-// True when the text ends inside a // comment, so that whatever follows it
-// on the same line would be read as part of the comment.
-bool endsInLineComment(const std::string& comment)
+// Appends the complete comments of a comment text: "//" up to and with its
+// line end (one is added where the text ends first), "/*" up to and with
+// the first "*/" after it. Anything else, an unclosed block such as "/*/"
+// included, is left out, as is a comment holding a NUL byte, so what
+// follows a comment is never swallowed and the text always parses.
+void appendComments(std::string& out, const std::string& text)
 {
-    enum { kText, kLine, kBlock } state = kText;
-    const size_t n = comment.size();
-    for (size_t i = 0; i < n; ++i) {
-        const char c = comment[i];
-        switch (state) {
-        case kText:
-            if (c == '/' && i + 1 < n && (comment[i + 1] == '/' || comment[i + 1] == '*')) {
-                state = comment[i + 1] == '/' ? kLine : kBlock;
-                ++i;
-            }
-            break;
-        case kLine:
-            if (c == '\n' || c == '\r')
-                state = kText;
-            break;
-        case kBlock:
-            if (c == '*' && i + 1 < n && comment[i + 1] == '/') {
-                state = kText;
-                ++i;
-            }
-            break;
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i + 1 < n) {
+        if (text[i] != '/' || (text[i + 1] != '/' && text[i + 1] != '*')) {
+            ++i;
+            continue;
         }
+        size_t end = 0;
+        bool addLineEnd = false;
+        if (text[i + 1] == '/') {
+            end = text.find_first_of("\r\n", i + 2);
+            addLineEnd = end == std::string::npos;
+            end = addLineEnd ? n : end + 1;
+        } else {
+            end = text.find("*/", i + 2);
+            if (end == std::string::npos)
+                return;
+            end += 2;
+        }
+        if (std::memchr(text.data() + i, '\0', end - i) == nullptr) {
+            out.append(text, i, end - i);
+            if (addLineEnd)
+                out.push_back('\n');
+        }
+        i = end;
     }
-    return state == kLine;
 }
 
 }  // namespace
@@ -302,9 +306,7 @@ void StyledWriter::writeObjectValue(const Json::Value& value)
 
 void StyledWriter::writeComment(const std::string& comment)
 {
-    document_.append(comment);
-    if (endsInLineComment(comment))
-        document_.push_back('\n');
+    appendComments(document_, comment);
 }
 
 void StyledWriter::writeCommentBeforeValue(const Json::Value& value)
@@ -331,8 +333,7 @@ std::string toStyledString(const Json::Value& value)
 // StyledStreamWriter
 
 StyledStreamWriter::StyledStreamWriter(std::string indentation) : indentation_(std::move(indentation))
-{
-}
+{}
 
 void StyledStreamWriter::write(std::ostream& out, const Json::Value& root)
 {

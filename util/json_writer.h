@@ -24,8 +24,11 @@ std::string valueToQuotedString(const char* value, size_t length);
 std::string valueToQuotedString(const char* value);
 
 // Compact writer. Holds only the text under construction; write() starts
-// afresh each call, so one object may serve any number of values.
-class StyledWriter {
+// afresh each call, so one object may serve any number of values. Of a
+// value's comments only complete "//" lines and "/*...*/" blocks are
+// written, so the text always reads again.
+class StyledWriter
+{
 public:
     std::string write(const Json::Value& root);
 
@@ -41,7 +44,8 @@ private:
 };
 
 // Indented, multi-line writer to a stream; final "\n" after the root.
-class StyledStreamWriter {
+class StyledStreamWriter
+{
 public:
     explicit StyledStreamWriter(std::string indentation = "\t");
     void write(std::ostream& out, const Json::Value& root);

@@ -56,7 +56,8 @@ struct Password {
 std::string OsName(const char* name, long nameIsUtf8)
 {
     char buf[1024] = {0};
-    if (name) CFileGlobalFunc::ConvertFileNameOSSupport(name, nameIsUtf8, buf, sizeof buf);
+    if (name)
+        CFileGlobalFunc::ConvertFileNameOSSupport(name, nameIsUtf8, buf, sizeof buf);
     const size_t n = strnlen(buf, sizeof buf);
     return n > kNameMax ? std::string() : std::string(buf, n);
 }
@@ -67,9 +68,11 @@ ssize_t ReadFull(int fd, unsigned char* buf, size_t n)
     size_t got = 0;
     while (got < n) {
         const ssize_t r = read(fd, buf + got, n - got);
-        if (r == 0) break;
+        if (r == 0)
+            break;
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return -1;
         }
         got += static_cast<size_t>(r);
@@ -82,7 +85,8 @@ bool WriteFull(int fd, const unsigned char* buf, size_t n)
     while (n > 0) {
         const ssize_t w = write(fd, buf, n);
         if (w < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         buf += w;
@@ -106,10 +110,13 @@ int64_t ReadInt64Member(const char* text, const char* key)
         Json::Reader reader;
         Json::Value root;
         reader.parse(text, text + std::strlen(text), root, true);
-        if (!root.isObject() || !root.isMember(key)) return 0;
+        if (!root.isObject() || !root.isMember(key))
+            return 0;
         const Json::Value& v = root[key];
-        if (v.isInt64()) return v.asInt64();
-        if (v.isString()) return std::strtoll(v.asCString(), nullptr, 10);
+        if (v.isInt64())
+            return v.asInt64();
+        if (v.isString())
+            return std::strtoll(v.asCString(), nullptr, 10);
     } catch (...) {
     }
     return 0;
@@ -118,7 +125,8 @@ int64_t ReadInt64Member(const char* text, const char* key)
 bool ReadHead(const std::string& osPath, HeadInfo& info)
 {
     char text[kHeadSize + 1] = {0};
-    if (CFileGlobalFunc::ParseEncFileHead(osPath.c_str(), text, sizeof text) != 0) return false;
+    if (CFileGlobalFunc::ParseEncFileHead(osPath.c_str(), text, sizeof text) != 0)
+        return false;
     CJsonUtils::GetIntValue(text, "flags", info.flags);
     CJsonUtils::GetIntValue(text, "keycode", info.keycode);
     CJsonUtils::GetIntValue(text, "keylength", info.keylength);
@@ -135,8 +143,8 @@ bool MakeHead(int64_t plainLength, Password& pw, char* head, unsigned headSize)
     std::snprintf(fileKey, sizeof fileKey, kFileKeyFormat, timestamp, static_cast<int32_t>(plainLength));
     char value[2 * (CFileGlobalFunc::kMaxPassword + 16) + 1] = {0};
     unsigned valueLength = sizeof value;
-    if (AesEncryptToHex(fileKey, reinterpret_cast<const unsigned char*>(pw.bytes), pw.length, value,
-                        &valueLength, 0) != 0)
+    if (AesEncryptToHex(fileKey, reinterpret_cast<const unsigned char*>(pw.bytes), pw.length, value, &valueLength, 0) !=
+        0)
         return false;
 
     Json::Value root(Json::objectValue);
@@ -150,13 +158,13 @@ bool MakeHead(int64_t plainLength, Password& pw, char* head, unsigned headSize)
     root["timestamp"] = timestamp;
     root["version"] = static_cast<int>(CFileGlobalFunc::kVersion);
     std::string text = cv::toStyledString(root);
-    if (text.size() > kHeadTextMax) text.resize(kHeadTextMax);
+    if (text.size() > kHeadTextMax)
+        text.resize(kHeadTextMax);
 
     CV_IOUtils::BufXOR(&text[0], static_cast<unsigned>(text.size()), kXorTable, nullptr);
     unsigned n = headSize;
     return AesEncryptBuf(kHeadKey, reinterpret_cast<const unsigned char*>(text.data()),
-                         static_cast<unsigned>(text.size()), reinterpret_cast<unsigned char*>(head), &n,
-                         0) == 0;
+                         static_cast<unsigned>(text.size()), reinterpret_cast<unsigned char*>(head), &n, 0) == 0;
 }
 
 // Fresh upper-case UUID text naming the temporary file of an in-place run.
@@ -167,8 +175,8 @@ std::string UuidText()
     const uint32_t a = u[0] | u[1] << 8 | u[2] << 16 | static_cast<uint32_t>(u[3]) << 24;
     const unsigned b = u[4] | u[5] << 8, c = u[6] | u[7] << 8;
     char text[40];
-    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", a, b, c, u[8], u[9],
-                  u[10], u[11], u[12], u[13], u[14], u[15]);
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", a, b, c, u[8], u[9], u[10],
+                  u[11], u[12], u[13], u[14], u[15]);
     return text;
 }
 
@@ -182,7 +190,8 @@ struct Fd {
     explicit Fd(int f = -1) : fd(f) {}
     ~Fd()
     {
-        if (fd >= 0) close(fd);
+        if (fd >= 0)
+            close(fd);
     }
     // close(2) of an output reports late write errors.
     bool Close()
@@ -199,10 +208,12 @@ struct Fd {
 bool Transform(int in, int out, bool protect, Password& pw, const char* head, int64_t plainLength)
 {
     std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[kChunk + 16]);
-    if (!buf) return false;
+    if (!buf)
+        return false;
 
     if (protect) {
-        if (!WriteFull(out, reinterpret_cast<const unsigned char*>(head), kHeadSize)) return false;
+        if (!WriteFull(out, reinterpret_cast<const unsigned char*>(head), kHeadSize))
+            return false;
     } else if (lseek(in, kHeadSize, SEEK_SET) != kHeadSize) {
         return false;
     }
@@ -210,8 +221,10 @@ bool Transform(int in, int out, bool protect, Password& pw, const char* head, in
     int64_t written = 0;
     for (;;) {
         const ssize_t got = ReadFull(in, buf.get(), kChunk);
-        if (got < 0) return false;
-        if (got == 0) return true;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
 
         unsigned n = kChunk + 16;
         if (protect) {
@@ -224,24 +237,29 @@ bool Transform(int in, int out, bool protect, Password& pw, const char* head, in
             if (plainLength != 0 && written < plainLength && written + n > plainLength)
                 n = static_cast<unsigned>(plainLength - written);
         }
-        if (!WriteFull(out, buf.get(), n)) return false;
+        if (!WriteFull(out, buf.get(), n))
+            return false;
         written += n;
     }
 }
 
-} // namespace
+}  // namespace
 
 int CFileGlobalFunc::ParseEncFileHead(const char* path, char* text, unsigned textSize)
 {
-    if (!path || !text) return -1;
+    if (!path || !text)
+        return -1;
     Fd f(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (f.fd < 0) return -1;
+    if (f.fd < 0)
+        return -1;
     unsigned char raw[kHeadSize];
-    if (ReadFull(f.fd, raw, kHeadSize) != kHeadSize) return -1;
+    if (ReadFull(f.fd, raw, kHeadSize) != kHeadSize)
+        return -1;
 
     unsigned char plain[kHeadSize];
     unsigned n = kHeadSize;
-    if (AesDecryptBuf(kHeadKey, raw, kHeadSize, plain, &n, 0) != 0) return -1;
+    if (AesDecryptBuf(kHeadKey, raw, kHeadSize, plain, &n, 0) != 0)
+        return -1;
     CV_IOUtils::BufXOR(reinterpret_cast<char*>(plain), kHeadSize, kXorTable, nullptr);
 
     if (textSize > 0) {
@@ -254,9 +272,10 @@ int CFileGlobalFunc::ParseEncFileHead(const char* path, char* text, unsigned tex
 }
 
 void CFileGlobalFunc::BuildEncFileHead(const char* srcFile, const char* password, char* head, unsigned headSize,
-                                      long nameIsUtf8)
+                                       long nameIsUtf8)
 {
-    if (!srcFile || !password || !head) return;
+    if (!srcFile || !password || !head)
+        return;
     Password pw(password);
     MakeHead(CFileGlobalFunc::GetFileLength64(srcFile, nameIsUtf8), pw, head, headSize);
 }
@@ -270,37 +289,53 @@ int CFileGlobalFunc::IsEncFile(const char* path, long nameIsUtf8)
 int CFileGlobalFunc::VerifyFileEncPass(const char* path, const char* password, long nameIsUtf8)
 {
     const std::string os = OsName(path, nameIsUtf8);
-    if (!password || !*password) return -1;
+    if (!password || !*password)
+        return -1;
     HeadInfo info;
-    if (!ReadHead(os, info)) return -1;
-    if (info.flags != kMagic) return kNotProtected;
+    if (!ReadHead(os, info))
+        return -1;
+    if (info.flags != kMagic)
+        return kNotProtected;
+    // The same checks as unprotecting, so 0 means it would be accepted.
     Password pw(password);
-    if (info.keycode != static_cast<unsigned>(pw.Checksum())) return kWrongPassword;
+    if (info.keylength != static_cast<unsigned>(pw.length))
+        return kWrongPassword;
+    if (info.keycode != static_cast<unsigned>(pw.Checksum()))
+        return kWrongPassword;
     return 0;
 }
 
 int CFileGlobalFunc::FileAesEncDec(const char* password, long protect, const char* srcFile, const char* dstFile,
-                                  long nameIsUtf8)
+                                   long nameIsUtf8)
 {
     // 1. The source, the password and what the source's head allows.
-    if (!srcFile || !CFileGlobalFunc::IsFileExist(srcFile, nameIsUtf8)) return kNoSource;
-    if (!password || !*password) return -1;
+    if (!srcFile || !CFileGlobalFunc::IsFileExist(srcFile, nameIsUtf8))
+        return kNoSource;
+    if (!password || !*password)
+        return -1;
     Password pw(password);
 
     const std::string src = OsName(srcFile, nameIsUtf8);
     struct stat srcStat;
-    if (src.empty() || stat(src.c_str(), &srcStat) != 0 || !S_ISREG(srcStat.st_mode)) return -1;
+    if (src.empty() || stat(src.c_str(), &srcStat) != 0 || !S_ISREG(srcStat.st_mode))
+        return -1;
 
     HeadInfo info;
     const bool haveHead = ReadHead(src, info);
     if (protect) {
-        if (haveHead && info.flags == kMagic) return kAlreadyProtected;
+        if (haveHead && info.flags == kMagic)
+            return kAlreadyProtected;
     } else {
-        if (!haveHead) return -1;
-        if (info.flags != kMagic) return kNotProtected;
-        if (info.keylength != static_cast<unsigned>(pw.length)) return kWrongPassword;
-        if (info.keycode != static_cast<unsigned>(pw.Checksum())) return kWrongPassword;
-        if ((srcStat.st_size - kHeadSize) % 16 != 0) return -1;
+        if (!haveHead)
+            return -1;
+        if (info.flags != kMagic)
+            return kNotProtected;
+        if (info.keylength != static_cast<unsigned>(pw.length))
+            return kWrongPassword;
+        if (info.keycode != static_cast<unsigned>(pw.Checksum()))
+            return kWrongPassword;
+        if ((srcStat.st_size - kHeadSize) % 16 != 0)
+            return -1;
     }
 
     // 2. The output: the target, or a temporary file beside the source that
@@ -310,18 +345,21 @@ int CFileGlobalFunc::FileAesEncDec(const char* password, long protect, const cha
     std::string out;
     if (!inPlace) {
         out = OsName(dstFile, nameIsUtf8);
-        if (out.empty()) return -1;
+        if (out.empty())
+            return -1;
         struct stat dstStat;
-        inPlace = stat(out.c_str(), &dstStat) == 0 && dstStat.st_dev == srcStat.st_dev &&
-                  dstStat.st_ino == srcStat.st_ino;
+        inPlace =
+            stat(out.c_str(), &dstStat) == 0 && dstStat.st_dev == srcStat.st_dev && dstStat.st_ino == srcStat.st_ino;
     }
     if (inPlace) {
         out = DirectoryPart(src) + UuidText();
-        if (out.size() > kNameMax) return -1;
+        if (out.size() > kNameMax)
+            return -1;
     }
 
     char head[kHeadSize] = {0};
-    if (protect && !MakeHead(srcStat.st_size, pw, head, kHeadSize)) return -1;
+    if (protect && !MakeHead(srcStat.st_size, pw, head, kHeadSize))
+        return -1;
 
     if (!inPlace) {
         CFileGlobalFunc::RemoveFile(dstFile, 1000, nameIsUtf8);
@@ -330,10 +368,12 @@ int CFileGlobalFunc::FileAesEncDec(const char* password, long protect, const cha
 
     // 3. The body, then the output replaces what it stands for.
     Fd in(open(src.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.fd < 0) return -1;
+    if (in.fd < 0)
+        return -1;
     Fd outFd(inPlace ? open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
                      : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (outFd.fd < 0) return -1;
+    if (outFd.fd < 0)
+        return -1;
 
     // In place the result keeps the source's permissions.
     bool ok = !inPlace || fchmod(outFd.fd, srcStat.st_mode & 07777) == 0;

@@ -23,32 +23,15 @@ struct OptionEntry {
 };
 
 const OptionEntry kOptions[] = {
-    {'r', "startserver", kFlag, false},
-    {'d', "daemon", kFlag, false},
-    {'i', "install", kFlag, false},
-    {'u', "uninstall", kFlag, false},
-    {'h', "hostaddr", kText, false},
-    {'p', "hostport", kNumber, false},
-    {'g', "serviceGuid", kText, false},
-    {'m', "machineGuid", kText, false},
-    {'t', "tcpport", kNumber, false},
-    {'o', "udpport", kNumber, false},
-    {'a', "appGuid", kText, false},
-    {'e', "secretpwd", kText, false},
-    {'s', "runstatus", kNumber, false},
-    {'v', "versionGuid", kText, false},
-    {'f', "fatherudp", kNumber, false},
-    {'c', "rootServerGuid", kText, false},
-    {'l', "logpath", kText, false},
-    {'n', "username", kText, false},
-    {'b', "turnaddr", kText, false},
-    {'z', "h5vcodec", kNumber, false},
-    {'j', "areaid", kNumber, true},
-    {'k', "queueid", kNumber, true},
-    {'w', "streamurl", kText, true},
-    {'y', "userdata", kText, true},
-    {'q', "coreserver", kText, true},
-    {'x', "accesstype", kText, true},
+    {'r', "startserver", kFlag, false},    {'d', "daemon", kFlag, false},      {'i', "install", kFlag, false},
+    {'u', "uninstall", kFlag, false},      {'h', "hostaddr", kText, false},    {'p', "hostport", kNumber, false},
+    {'g', "serviceGuid", kText, false},    {'m', "machineGuid", kText, false}, {'t', "tcpport", kNumber, false},
+    {'o', "udpport", kNumber, false},      {'a', "appGuid", kText, false},     {'e', "secretpwd", kText, false},
+    {'s', "runstatus", kNumber, false},    {'v', "versionGuid", kText, false}, {'f', "fatherudp", kNumber, false},
+    {'c', "rootServerGuid", kText, false}, {'l', "logpath", kText, false},     {'n', "username", kText, false},
+    {'b', "turnaddr", kText, false},       {'z', "h5vcodec", kNumber, false},  {'j', "areaid", kNumber, true},
+    {'k', "queueid", kNumber, true},       {'w', "streamurl", kText, true},    {'y', "userdata", kText, true},
+    {'q', "coreserver", kText, true},      {'x', "accesstype", kText, true},
 };
 
 const char kOptionString[] = "rdiuh:p:g:m:t:o:a:e:s:v:f:c:l:n:b:z:j:k:w:y:q:x:";
@@ -181,4 +164,16 @@ Json::Value CServerTools::ParseCommandString(const char* command)
         start = blank + 1;
     }
     return result;
+}
+
+long CServerTools::IntOption(const Json::Value& options, const char* name)
+{
+    if (!options.isObject())
+        return 0;
+    const Json::Value& v = options[name];
+    if (v.isInt())
+        return v.asInt();
+    if (v.isString())
+        return strtol(v.asCString(), nullptr, 10);
+    return 0;
 }

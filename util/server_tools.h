@@ -6,13 +6,17 @@
 
 #include <json/json.h>
 
-class CServerTools {
+class CServerTools
+{
 public:
     virtual ~CServerTools() {}
 
     // The command line as an object of named options (null when none was
     // recognised). Uses getopt; resets optind to 1 at the end.
     static Json::Value ParseCommandLine(int argc, char* argv[]);
+    // One option of such an object as a number: an integer as it is, a
+    // text as decimal (strtol); 0 for anything else or when absent.
+    static long IntOption(const Json::Value& options, const char* name);
 
     // "<program dir>/log/YYYY-MM/" of the given time (0 = now) into out,
     // cut to size bytes with terminator. 0, or -1 when the program's path

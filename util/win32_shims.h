@@ -30,6 +30,15 @@ typedef void* HMODULE;
 // differences as (int32_t)(later - earlier).
 uint32_t GetTickCount();
 
+// Magnitude of the signed 32-bit difference between two GetTickCount
+// values: how far apart they are, whichever came first. Unsigned, so the
+// difference of 2^31 has one too.
+inline uint32_t TickDistance(uint32_t now, uint32_t then)
+{
+    const int32_t d = static_cast<int32_t>(now - then);
+    return d < 0 ? 0u - static_cast<uint32_t>(d) : static_cast<uint32_t>(d);
+}
+
 // The calling thread's errno.
 int WSAGetLastError();
 
@@ -62,6 +71,6 @@ int cv_thread_cond_timedwait(pthread_cond_t* cond, pthread_mutex_t* mutex, int m
 namespace qg_shims {
 void BreakDownTime(int64_t sec, long usec, bool local, _SYSTEMTIME* out);
 timespec DeadlineAfter(int64_t nowSec, long nowUsec, int msec);
-}
+}  // namespace qg_shims
 
 #endif

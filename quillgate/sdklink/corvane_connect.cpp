@@ -1,10 +1,11 @@
 #include "quillgate/sdklink/corvane_connect.h"
 
+#include "quillgate/sdklink/demux/memory_demuxer.h"
+
 #include <cstring>
 #include <string>
 
-#include "quillgate/session/connect_mgr.h"
-#include "quillgate/session/corvane_quillgate.h"
+#include "quillgate/log/proxy_log.h"
 #include "util/win32_shims.h"
 
 namespace {
@@ -37,15 +38,17 @@ const NotifyRoute kNotifyRoutes[] = {
 }  // namespace
 
 CCorvaneConnect::CCorvaneConnect()
-    : m_owner(nullptr), m_ownUserId(static_cast<uint32_t>(-1)), m_connected(0), m_platformType(1),
-      m_browserType(0), m_h5VideoCodec(0), m_inputVideoFormatSet(0), m_inputAudioFormatSet(0), m_outVideoSet(0),
-      m_outAudioSet(0), m_videoCodec(0), m_audioCodec(0), m_firstChunkSent(0), m_sdkFunctions(0),
+    : m_owner(nullptr), m_ownUserId(static_cast<uint32_t>(-1)), m_connected(0), m_platformType(1), m_browserType(0),
+      m_browserVideoCodec(0), m_inputVideoFormatSet(0), m_inputAudioFormatSet(0), m_outVideoSet(0), m_outAudioSet(0),
+      m_videoCodec(0), m_audioCodec(0), m_firstChunkSent(0), m_demuxer(new CMemoryDemuxer), m_sdkFunctions(0),
       m_serverFunctions(0), m_sdkRunning(false)
-{
-}
+{}
 
 CCorvaneConnect::~CCorvaneConnect()
 {
+    // The demuxer's thread feeds the SDK: it goes first.
+    delete m_demuxer;
+    m_demuxer = nullptr;
     ReleaseSDK();
     std::lock_guard<std::mutex> lock(m_mediaMutex);
     ClearCmdCache();
@@ -60,6 +63,7 @@ int CCorvaneConnect::InitSDK()
     CVAPI_ActiveCallLog(1);
     CVAPI_InitSDK(nullptr, CV_INIT_FLAGS_DEFAULT);
     m_sdkRunning = true;
+    m_demuxer->SetDelegate(this);
 
     // The SDK looks for its own files beside the program.
     char dir[256] = {0};
@@ -126,9 +130,9 @@ void CCorvaneConnect::AddUserAttribut(uint32_t userId, const UserAttrInfo& info)
     }
     // Logged outside the map's lock: the log road reaches the SDK.
     if (added)
-        CConnectMgr::Log(4, "CCorvaneConnect::AddUserAttribut: add user attr info!");
+        ProxyLog(4, "CCorvaneConnect::AddUserAttribut: add user attr info!");
     else
-        CConnectMgr::Log(4, "CCorvaneConnect::AddUserAttribut: updata user attr info!");
+        ProxyLog(4, "CCorvaneConnect::AddUserAttribut: updata user attr info!");
 }
 
 int CCorvaneConnect::GetUserAttribut(uint32_t userId, UserAttrInfo& out)
@@ -170,7 +174,7 @@ bool CCorvaneConnect::HandleNotifyMessage(uint32_t message, uint32_t wParam, uin
 
 void CCorvaneConnect::OnConnect(uint32_t wParam, uint32_t lParam)
 {
-    CConnectMgr::Log(4, "CCorvaneConnect::OnConnect ConnectSuccess:%d", lParam);
+    ProxyLog(4, "CCorvaneConnect::OnConnect ConnectSuccess:%d", lParam);
     // A failed connect is the pending login's answer: no login follows.
     if (wParam == 0 && m_owner)
         m_owner->ReplyLogin(static_cast<int>(m_ownUserId.load()), static_cast<int>(lParam));
@@ -178,12 +182,11 @@ void CCorvaneConnect::OnConnect(uint32_t wParam, uint32_t lParam)
 
 void CCorvaneConnect::OnLoginSystem(uint32_t userId, uint32_t errorCode)
 {
-    CConnectMgr::Log(4, "CCorvaneConnect::OnLoginSystem dwUserId:%d,dwErrorCode:%d", userId, errorCode);
+    ProxyLog(4, "CCorvaneConnect::OnLoginSystem dwUserId:%d,dwErrorCode:%d", userId, errorCode);
     if (errorCode == 0) {
         m_ownUserId = userId;
-        CCorvaneQuillgate* service = g_lpCorvaneService;
-        if (service)
-            service->SetNeedUpdateName(1);
+        if (m_owner)
+            m_owner->RequestNameUpdate();
     }
     if (!m_owner)
         return;
@@ -195,7 +198,7 @@ void CCorvaneConnect::OnLoginSystem(uint32_t userId, uint32_t errorCode)
 
 void CCorvaneConnect::OnEnterRoom(uint32_t roomId, uint32_t errorCode)
 {
-    CConnectMgr::Log(4, "CCorvaneConnect::OnEnterRoom dwRoomId:%d,dwErrorCode:%d", roomId, errorCode);
+    ProxyLog(4, "CCorvaneConnect::OnEnterRoom dwRoomId:%d,dwErrorCode:%d", roomId, errorCode);
     if (m_owner)
         m_owner->ReplyEnterRoom(static_cast<int>(roomId), static_cast<int>(errorCode));
 }
@@ -208,21 +211,21 @@ void CCorvaneConnect::OnMicStateChange(uint32_t userId, uint32_t state)
 
 void CCorvaneConnect::OnLinkClose(uint32_t, uint32_t errorCode)
 {
-    CConnectMgr::Log(4, "CCorvaneConnect::OnLinkClose dwErrorCode:%d", errorCode);
+    ProxyLog(4, "CCorvaneConnect::OnLinkClose dwErrorCode:%d", errorCode);
     if (m_owner)
         m_owner->NotifyLinkClose(static_cast<int>(errorCode));
 }
 
 void CCorvaneConnect::OnCameraStateChange(uint32_t userId, uint32_t state)
 {
-    CConnectMgr::Log(4, "CCorvaneConnect::OnCameraStateChange dwUserId:%d, dwCameraState:%d", userId, state);
+    ProxyLog(4, "CCorvaneConnect::OnCameraStateChange dwUserId:%d, dwCameraState:%d", userId, state);
     if (m_owner)
         m_owner->NotifyCameraStateChange(static_cast<int>(userId), static_cast<int>(state));
 }
 
 void CCorvaneConnect::OnVideoSizeChange(uint32_t userId, uint32_t size)
 {
-    CConnectMgr::Log(4, "CCorvaneConnect::OnVideoSizeChange dwUserId:%d, dwVideoSize:%d", userId, size);
+    ProxyLog(4, "CCorvaneConnect::OnVideoSizeChange dwUserId:%d, dwVideoSize:%d", userId, size);
     if (m_owner)
         m_owner->NotifyVideoSizeChange(static_cast<int>(userId), static_cast<int>(size));
 }
@@ -243,66 +246,79 @@ void CCorvaneConnect::OnCorvaneNotifyMessageCallBack(unsigned int message, unsig
     static_cast<CCorvaneConnect*>(user)->HandleNotifyMessage(message, wParam, lParam);
 }
 
-// The media, text, buffer, video-call, record, object and JSON events are
-// carried to the connection manager in a later step; until then they only
-// guard their user value.
+// Remote users' frames for the browser (corvane_media.cpp); the arguments
+// not passed on are the SDK's own.
 
-void CCorvaneConnect::OnVideoDataCallBack(unsigned int, void*, unsigned int, unsigned int, void* user, unsigned int,
-                                          unsigned int, unsigned int, unsigned int, unsigned int, unsigned int,
-                                          unsigned int, unsigned int, unsigned int)
+void CCorvaneConnect::OnVideoDataCallBack(unsigned int userId, void* buf, unsigned int len, unsigned int timeStamp,
+                                          void* user, unsigned int, unsigned int, unsigned int width,
+                                          unsigned int height, unsigned int, unsigned int, unsigned int, unsigned int,
+                                          unsigned int rotation)
 {
-    if (!user)
-        return;
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnCorvaneVideoData(userId, static_cast<uint8_t*>(buf), len, timeStamp,
+                                                                width, height, rotation);
 }
 
-void CCorvaneConnect::OnAudioDataCallBack(unsigned int, void*, unsigned int, WAVEFORMATEX, unsigned int, void* user)
+void CCorvaneConnect::OnAudioDataCallBack(unsigned int userId, void* buf, unsigned int len, WAVEFORMATEX format,
+                                          unsigned int timeStamp, void* user)
 {
-    if (!user)
-        return;
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnCorvaneAudioData(userId, static_cast<uint8_t*>(buf), len, format,
+                                                                timeStamp);
 }
 
-void CCorvaneConnect::OnTextMessageCallBack(unsigned int, unsigned int, int, const char*, unsigned int, void* user)
+void CCorvaneConnect::OnTextMessageCallBack(unsigned int fromUserId, unsigned int toUserId, int secret,
+                                            const char* text, unsigned int len, void* user)
 {
-    if (!user)
-        return;
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnTextMessage(fromUserId, toUserId, secret, text, len);
 }
 
-void CCorvaneConnect::OnTransBufferCallBack(unsigned int, unsigned char*, unsigned int, void* user)
+void CCorvaneConnect::OnTransBufferCallBack(unsigned int userId, unsigned char* buf, unsigned int len, void* user)
 {
-    if (!user)
-        return;
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnTransBuffer(userId, buf, len);
 }
 
-void CCorvaneConnect::OnTransBufferExCallBack(unsigned int, unsigned char*, unsigned int, unsigned int, unsigned int,
-                                              unsigned int, void* user)
+void CCorvaneConnect::OnTransBufferExCallBack(unsigned int userId, unsigned char* buf, unsigned int len,
+                                              unsigned int wParam, unsigned int lParam, unsigned int taskId, void* user)
 {
-    if (!user)
-        return;
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnTransBufferEx(userId, buf, len, wParam, lParam, taskId);
 }
 
-void CCorvaneConnect::OnVideoCallEventCallBack(unsigned int, unsigned int, unsigned int, unsigned int, unsigned int,
-                                               const char*, void* user)
+void CCorvaneConnect::OnVideoCallEventCallBack(unsigned int eventType, unsigned int userId, unsigned int errorCode,
+                                               unsigned int flags, unsigned int param, const char* userStr, void* user)
 {
-    if (!user)
-        return;
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnVideoCallEvent(eventType, userId, errorCode, flags, param, userStr);
 }
 
-void CCorvaneConnect::OnObjectEventCallBack(unsigned int, unsigned int, unsigned int, unsigned int, unsigned int,
-                                            unsigned int, unsigned int, const char*, void* user)
+void CCorvaneConnect::OnObjectEventCallBack(unsigned int objectType, unsigned int objectId, unsigned int eventType,
+                                            unsigned int param1, unsigned int param2, unsigned int param3,
+                                            unsigned int param4, const char* strParam, void* user)
 {
-    if (!user)
-        return;
+    // Logged even without a user value.
+    ProxyLog(4,
+             "invoke OnCorvaneObjectEventNotifyCallBack(objectType:%d, objectid:%d, evenType:%d, param1:%d, "
+             "param2:%d, param3:%d, param4:%d, strparam:%s)",
+             objectType, objectId, eventType, param1, param2, param3, param4, strParam ? strParam : "");
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnObjectEventNotify(objectType, objectId, eventType, param1, param2,
+                                                                 param3, param4, strParam);
 }
 
-void CCorvaneConnect::OnRecordEventCallBack(unsigned int, unsigned int, const char*, unsigned int, unsigned int,
-                                            unsigned int, const char*, void* user)
+void CCorvaneConnect::OnRecordEventCallBack(unsigned int userId, unsigned int streamIndex, const char* fileName,
+                                            unsigned int elapse, unsigned int flags, unsigned int param,
+                                            const char* userStr, void* user)
 {
-    if (!user)
-        return;
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnStreamRecord(userId, streamIndex, fileName, elapse, flags, param,
+                                                            userStr);
 }
 
-void CCorvaneConnect::OnCoreSDKEventCallBack(unsigned int, const char*, void* user)
+void CCorvaneConnect::OnCoreSDKEventCallBack(unsigned int eventType, const char* json, void* user)
 {
-    if (!user)
-        return;
+    if (user)
+        static_cast<CCorvaneConnect*>(user)->OnCorvaneCoreSDKEvent(eventType, json);
 }

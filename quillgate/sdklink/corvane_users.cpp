@@ -6,8 +6,9 @@
 #include <json/json.h>
 #include <vector>
 
+#include "quillgate/log/log_mask.h"
+#include "quillgate/log/proxy_log.h"
 #include "quillgate/sdklink/text_convert.h"
-#include "quillgate/session/connect_mgr.h"
 #include "util/json_utils.h"
 #include "util/json_writer.h"
 
@@ -60,26 +61,32 @@ void CCorvaneConnect::RecordDeviceType(uint32_t userId, const char* caller)
     uint32_t deviceType = 0;
     const int ret = CVAPI_QueryUserState(userId, CV_USERSTATE_DEVICETYPE, &deviceType, sizeof(deviceType));
     if (ret != 0) {
-        CConnectMgr::Log(16, "CCorvaneConnect::%s: query user state fail! userid:%d, infoname:%d, ret:%d", caller,
-                         userId, CV_USERSTATE_DEVICETYPE, ret);
+        ProxyLog(16, "CCorvaneConnect::%s: query user state fail! userid:%d, infoname:%d, ret:%d", caller, userId,
+                 CV_USERSTATE_DEVICETYPE, ret);
         return;
     }
     UserAttrInfo info;
     info.userId = userId;
     info.deviceType = deviceType;
     AddUserAttribut(userId, info);
-    CConnectMgr::Log(4, "CCorvaneConnect::%s: userid:%d, deviceType:%d", caller, userId, deviceType);
+    ProxyLog(4, "CCorvaneConnect::%s: userid:%d, deviceType:%d", caller, userId, deviceType);
 }
 
 // ---- login ----
+
+int CCorvaneConnect::CheckLoginHost(const std::string& host)
+{
+    return host.find(':') == std::string::npos ? 21 : 0;
+}
 
 template <typename SdkLogin, typename LogLine>
 int CCorvaneConnect::LoginWith(const char* name, const std::string& host, const std::string& jsonParam,
                                SdkLogin sdkLogin, LogLine logLine)
 {
+    const int refused = CheckLoginHost(host);
+    if (refused != 0)
+        return refused;
     const size_t colon = host.find(':');
-    if (colon == std::string::npos)
-        return 21;
     const std::string address = host.substr(0, colon);
     const uint32_t port = static_cast<uint32_t>(strtol(host.c_str() + colon + 1, nullptr, 10));
 
@@ -98,11 +105,10 @@ int CCorvaneConnect::LoginWith(const char* name, const std::string& host, const 
     CJsonUtils::GetStrValue(params.data(), "serverauthpass", authPass.data(),
                             static_cast<unsigned int>(authPass.size()));
     if (authPass[0] != '\0') {
-        CConnectMgr::Log(4, "CCorvaneConnect::%s: set server auth pass!", name);
+        ProxyLog(4, "CCorvaneConnect::%s: set server auth pass!", name);
         const int ret = CVAPI_SetServerAuthPass(authPass.data());
         if (ret != 0) {
-            CConnectMgr::Log(16, "CCorvaneConnect::%s: SetServerAuthPass fail! pass:%s, ret:%d", name,
-                             authPass.data(), ret);
+            ProxyLog(16, "CCorvaneConnect::%s: SetServerAuthPass fail! pass:%s, ret:%d", name, kMaskedPassword, ret);
             if (m_owner)
                 m_owner->ReplyLogin(-1, ret);
             return ret;
@@ -129,8 +135,8 @@ int CCorvaneConnect::doLogin(const std::string& host, const std::string& userNam
         "doLogin", host, jsonParam,
         [&] { return CVAPI_Login(userName.c_str(), passWord.c_str(), static_cast<unsigned int>(passEncType)); },
         [&](const std::string& address, uint32_t port, int ret) {
-            CConnectMgr::Log(4, "invoke CCorvaneConnect::doLogin[%s:%d], username;%s, pass:%s, passEncType:%d, ret:%d",
-                             address.c_str(), port, userName.c_str(), passWord.c_str(), passEncType, ret);
+            ProxyLog(4, "invoke CCorvaneConnect::doLogin[%s:%d], username;%s, pass:%s, passEncType:%d, ret:%d",
+                     address.c_str(), port, userName.c_str(), kMaskedPassword, passEncType, ret);
         });
 }
 
@@ -141,21 +147,21 @@ int CCorvaneConnect::doLoginEx(const std::string& host, const std::string& nickN
     return LoginWith(
         "doLoginEx", host, jsonParam,
         [&] {
-            return CVAPI_LoginEx(nickName.c_str(), static_cast<unsigned int>(userId), strUserId.c_str(),
-                                 appId.c_str(), static_cast<unsigned int>(timeStamp), sigStr.c_str(),
-                                 strParam.c_str());
+            return CVAPI_LoginEx(nickName.c_str(), static_cast<unsigned int>(userId), strUserId.c_str(), appId.c_str(),
+                                 static_cast<unsigned int>(timeStamp), sigStr.c_str(), strParam.c_str());
         },
         [&](const std::string&, uint32_t, int ret) {
-            CConnectMgr::Log(4,
-                             "invoke CCorvaneConnect::doLoginEx, nickName;%s, userId:%d, strUserId:%s, appId:%s, "
-                             "timeStamp:%d, sigStr:%s, strParam:%s, ret:%d",
-                             nickName.c_str(), userId, strUserId.c_str(), appId.c_str(), timeStamp, sigStr.c_str(),
-                             strParam.c_str(), ret);
+            ProxyLog(4,
+                     "invoke CCorvaneConnect::doLoginEx, nickName;%s, userId:%d, strUserId:%s, appId:%s, "
+                     "timeStamp:%d, sigStr:%s, strParam:%s, ret:%d",
+                     nickName.c_str(), userId, strUserId.c_str(), appId.c_str(), timeStamp, kMaskedPassword,
+                     MaskPasswordMembers(strParam).c_str(), ret);
         });
 }
 
 int CCorvaneConnect::doLogout()
 {
+    DropCachedCameras("doLogout");
     // The own id stays, so the next login logs out first.
     CVAPI_Logout();
     m_connected = 0;
@@ -171,8 +177,8 @@ int CCorvaneConnect::doEnterRoom(int roomId, const std::string& roomPassWord, in
     m_firstChunkSent = 0;
     const int ret = CVAPI_EnterRoom(static_cast<unsigned int>(roomId), roomPassWord.c_str(),
                                     static_cast<unsigned int>(passEncType));
-    CConnectMgr::Log(4, "invoke CCorvaneConnect::CVAPI_EnterRoom[roomid:%d,roomPassWord:%s,passEncType:%d] = %d",
-                     roomId, roomPassWord.c_str(), passEncType, ret);
+    ProxyLog(4, "invoke CCorvaneConnect::CVAPI_EnterRoom[roomid:%d,roomPassWord:%s,passEncType:%d] = %d", roomId,
+             kMaskedPassword, passEncType, ret);
     return ret;
 }
 
@@ -180,26 +186,21 @@ int CCorvaneConnect::doEnterRoomEx(const std::string& roomName, const std::strin
 {
     m_firstChunkSent = 0;
     const int ret = CVAPI_EnterRoomEx(roomName.c_str(), roomPassWord.c_str());
-    CConnectMgr::Log(4, "invoke CCorvaneConnect::doEnterRoomEx[roomName:%s,roomPassWord:%s] = %d", roomName.c_str(),
-                     roomPassWord.c_str(), ret);
+    ProxyLog(4, "invoke CCorvaneConnect::doEnterRoomEx[roomName:%s,roomPassWord:%s] = %d", roomName.c_str(),
+             kMaskedPassword, ret);
     return ret;
 }
 
 int CCorvaneConnect::doLeaveRoom()
 {
     ClearUserAttribut();
-    {
-        std::lock_guard<std::mutex> lock(m_mediaMutex);
-        m_inputVideoFormatSet = 0;
-        m_inputAudioFormatSet = 0;
-        m_outVideoSet = 0;
-    }
-    m_outAudioSet = 0;
+    ClearMediaFormats();
+    DropCachedCameras("doLeaveRoom");
     // Whatever room the gateway names: the SDK holds one.
     const int ret = CVAPI_LeaveRoom(kNoUser);
     if (m_owner)
         m_owner->ReplyLeaveRoom(ret);
-    CConnectMgr::Log(4, "invoke CCorvaneConnect::doLeaveRoom = %d", ret);
+    ProxyLog(4, "invoke CCorvaneConnect::doLeaveRoom = %d", ret);
     return ret;
 }
 
@@ -209,15 +210,10 @@ int CCorvaneConnect::doGetRoomOnlineUsers(int roomId)
     const int ret = ReadRoomUserIds(static_cast<uint32_t>(roomId), ids);
     // An empty room has nothing to answer.
     if (ret == 0 && !ids.empty()) {
-        Json::Value root(Json::objectValue);
-        Json::Value& list = root["jsonbuf"];
-        list = Json::Value(Json::arrayValue);
-        for (uint32_t id : ids)
-            list.append(static_cast<int>(id));
         if (m_owner)
-            m_owner->ReplyGetRoomOnlineUsers(roomId, cv::toStyledString(root), 0);
+            m_owner->ReplyGetRoomOnlineUsers(roomId, IdListText(ids), 0);
     }
-    CConnectMgr::Log(4, "invoke CCorvaneConnect::doGetRoomOnlineUsers[roomid:%d] = %d", roomId, ret);
+    ProxyLog(4, "invoke CCorvaneConnect::doGetRoomOnlineUsers[roomid:%d] = %d", roomId, ret);
     return ret;
 }
 
@@ -257,7 +253,7 @@ void CCorvaneConnect::OnOnlineUser(uint32_t count, uint32_t roomId)
     const int ret = CollectRoomUsers(roomId, text);
     if (ret == 0 && m_owner)
         m_owner->NotifyOnlineUser(0, static_cast<int>(roomId), text);
-    CConnectMgr::Log(4, "CCorvaneConnect::OnOnlineUser dwUserCount:%d, dwRoomId:%d, result:%d", count, roomId, ret);
+    ProxyLog(4, "CCorvaneConnect::OnOnlineUser dwUserCount:%d, dwRoomId:%d, result:%d", count, roomId, ret);
 }
 
 // ---- users ----
@@ -290,7 +286,7 @@ void CCorvaneConnect::OnFriendStatus(uint32_t userId, uint32_t status)
 int CCorvaneConnect::doUserSpeakControl(int userId, bool open)
 {
     const int ret = CVAPI_UserSpeakControl(static_cast<unsigned int>(userId), open ? 1 : 0);
-    CConnectMgr::Log(4, "invoke CCorvaneConnect::doUserSpeakControl: dwUserid:%d, ret:%d", userId, ret);
+    ProxyLog(4, "invoke CCorvaneConnect::doUserSpeakControl: dwUserid:%d, ret:%d", userId, ret);
     if (m_owner)
         m_owner->ReplyUserSpeakControl(userId, ret);
     return ret;
@@ -300,13 +296,23 @@ int CCorvaneConnect::doUserSpeakControlEx(int userId, bool open, int streamIndex
                                           const std::string& strParam)
 {
     const int ret = CVAPI_UserSpeakControlEx(static_cast<unsigned int>(userId), open ? 1 : 0,
-                                             static_cast<unsigned int>(streamIndex),
-                                             static_cast<unsigned int>(flags), strParam.c_str());
-    CConnectMgr::Log(4,
-                     "invoke CCorvaneConnect::doUserSpeakControlEx: dwUserid:%d, bopen:%d, dwStreamIndex:%d, "
-                     "dwFlags:%d, iRet:%d",
-                     userId, open ? 1 : 0, streamIndex, flags, ret);
+                                             static_cast<unsigned int>(streamIndex), static_cast<unsigned int>(flags),
+                                             strParam.c_str());
+    ProxyLog(4,
+             "invoke CCorvaneConnect::doUserSpeakControlEx: dwUserid:%d, bopen:%d, dwStreamIndex:%d, "
+             "dwFlags:%d, iRet:%d",
+             userId, open ? 1 : 0, streamIndex, flags, ret);
     if (m_owner)
         m_owner->ReplyUserSpeakControlEx(userId, ret);
     return ret;
+}
+
+std::string CCorvaneConnect::IdListText(const std::vector<uint32_t>& ids)
+{
+    Json::Value root(Json::objectValue);
+    Json::Value& list = root["jsonbuf"];
+    list = Json::Value(Json::arrayValue);
+    for (uint32_t id : ids)
+        list.append(static_cast<int>(id));
+    return cv::toStyledString(root);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "quillgate/log/proxy_log.h"
 #include "quillgate/session/corvane_quillgate.h"
 #include "quillgate/session/rpc_quillgate.h"
 #include "util/win32_shims.h"
@@ -14,14 +15,19 @@ CConnectMgr& CConnectMgr::GetInstance()
     return instance;
 }
 
-CConnectMgr::CConnectMgr()
-    : m_heartbeatTick(0), m_h5vcodec(0), m_logLevel(4), m_debugFlags(0)
+CConnectMgr::CConnectMgr() : m_heartbeatTick(0), m_optionVideoCodec(0), m_debugFlags(0)
 {
+    SetProxyLogSink(&CConnectMgr::WriteToSdkLog);
     m_webrtc.SetOwner(this);
     m_sdk.SetOwner(this);
 }
 
-CConnectMgr::~CConnectMgr() {}
+CConnectMgr::~CConnectMgr()
+{
+    // The members go after this body; what they log on the way out has no
+    // SDK log left to go to.
+    SetProxyLogSink(nullptr);
+}
 
 void CConnectMgr::Log(uint32_t level, const char* format, ...)
 {
@@ -33,22 +39,19 @@ void CConnectMgr::Log(uint32_t level, const char* format, ...)
 
 void CConnectMgr::LogV(uint32_t level, const char* format, va_list args)
 {
-    CConnectMgr& self = GetInstance();
-    if (level < self.m_logLevel)
-        return;
-    char line[8192] = {0};
-    vsnprintf(line, sizeof(line), format, args);
-    self.m_sdk.WriteSDKLog(line);
+    ProxyLogV(level, format, args);
+}
+
+void CConnectMgr::WriteToSdkLog(const char* line)
+{
+    GetInstance().m_sdk.WriteSDKLog(line);
 }
 
 bool CConnectMgr::HeartbeatExpired(uint32_t now, uint32_t lastBeat)
 {
     if (lastBeat == 0)
         return false;
-    const int32_t diff = static_cast<int32_t>(now - lastBeat);
-    // Magnitude of a signed 32-bit difference; INT32_MIN has none, so widen.
-    const int64_t magnitude = diff < 0 ? -static_cast<int64_t>(diff) : diff;
-    return magnitude > kHeartbeatTimeoutMs;
+    return TickDistance(now, lastBeat) > kHeartbeatTimeoutMs;
 }
 
 int CConnectMgr::Init()
@@ -61,27 +64,31 @@ int CConnectMgr::Init()
 
 int CConnectMgr::Release()
 {
-    // Stop what calls back into the session before the session goes.
+    // Stop what calls back into the session before the session goes: the
+    // data-channel road first (reassembly, then the demuxer it feeds), then
+    // the SDK and the media library.
+    m_webrtc.StopThread();
+    m_sdk.DestroyDemuxer();
     m_sdk.ReleaseSDK();
     m_webrtc.UnInitialize();
     return 0;
 }
 
-void CConnectMgr::SetRpcProxy(rpcCorvaneQuillgate* rpc)
+void CConnectMgr::SetServant(rpcCorvaneQuillgate* servant)
 {
-    std::lock_guard<std::mutex> lock(m_rpcLock);
-    m_rpc = rpc;
+    std::lock_guard<std::mutex> lock(m_servantLock);
+    m_servant = servant;
 }
 
 void CConnectMgr::SetSessionId(const std::string& sessionId)
 {
-    std::lock_guard<std::mutex> lock(m_rpcLock);
+    std::lock_guard<std::mutex> lock(m_servantLock);
     m_sessionId = sessionId;
 }
 
 std::string CConnectMgr::GetSessionId() const
 {
-    std::lock_guard<std::mutex> lock(m_rpcLock);
+    std::lock_guard<std::mutex> lock(m_servantLock);
     return m_sessionId;
 }
 
@@ -89,20 +96,20 @@ void CConnectMgr::SetStunServer(const std::string& host, int port)
 {
     char url[1024] = {0};
     snprintf(url, sizeof(url), "stun:%s:%d", host.c_str(), port);
-    std::lock_guard<std::mutex> lock(m_rpcLock);
+    std::lock_guard<std::mutex> lock(m_servantLock);
     m_stunUrl = url;
 }
 
 std::string CConnectMgr::GetStunServer() const
 {
-    std::lock_guard<std::mutex> lock(m_rpcLock);
+    std::lock_guard<std::mutex> lock(m_servantLock);
     return m_stunUrl;
 }
 
-rpcCorvaneQuillgateHandle CConnectMgr::GetRpc() const
+rpcCorvaneQuillgateHandle CConnectMgr::GetServant() const
 {
-    std::lock_guard<std::mutex> lock(m_rpcLock);
-    return m_rpc;
+    std::lock_guard<std::mutex> lock(m_servantLock);
+    return m_servant;
 }
 
 void CConnectMgr::OnTimer()
@@ -119,6 +126,13 @@ void CConnectMgr::OnTimer()
         service->RequestExit();
 }
 
+void CConnectMgr::RequestNameUpdate()
+{
+    CCorvaneQuillgate* service = g_lpCorvaneService;
+    if (service)
+        service->SetNeedUpdateName(1);
+}
+
 int CConnectMgr::HeartBeat()
 {
     m_heartbeatTick = GetTickCount();
@@ -129,69 +143,90 @@ int CConnectMgr::Logout(int reqid)
 {
     m_webrtc.DestroyAllWebrtcSDK();
     m_sdk.doLogout();
-    rpcCorvaneQuillgateHandle rpc = GetRpc();
-    if (!rpc)
+    rpcCorvaneQuillgateHandle servant = GetServant();
+    if (!servant)
         return -1;
-    return rpc->replyLogout(reqid, 0);
+    return servant->replyLogout(reqid, 0);
 }
 
 // Every notification: the servant handle and the session id are copied
 // under the small lock, the call is made without it.
-#define QG_NOTIFY(...)                                     \
-    rpcCorvaneQuillgateHandle rpc;                         \
-    std::string sessionId;                                 \
-    {                                                      \
-        std::lock_guard<std::mutex> lock(m_rpcLock);       \
-        rpc = m_rpc;                                       \
-        sessionId = m_sessionId;                           \
-    }                                                      \
-    if (!rpc)                                              \
-        return -1;                                         \
-    return rpc->__VA_ARGS__
+template <typename Call>
+int CConnectMgr::Notify(Call call)
+{
+    rpcCorvaneQuillgateHandle servant;
+    std::string sessionId;
+    {
+        std::lock_guard<std::mutex> lock(m_servantLock);
+        servant = m_servant;
+        sessionId = m_sessionId;
+    }
+    if (!servant)
+        return -1;
+    return call(*servant, sessionId);
+}
+
+typedef rpcCorvaneQuillgate Servant;
 
 int CConnectMgr::NotifyWebrtcConsult(int reqid, const std::string& jsonBuf)
 {
-    QG_NOTIFY(notifyWebrtcConsult(sessionId, reqid, jsonBuf));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyWebrtcConsult(sessionId, reqid, jsonBuf);
+    });
 }
 
 int CConnectMgr::NotifyOnlineUser(int reqid, int roomId, const std::string& userList)
 {
-    QG_NOTIFY(notifyOnlineUser(sessionId, reqid, roomId, userList));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyOnlineUser(sessionId, reqid, roomId, userList);
+    });
 }
 
 int CConnectMgr::NotifyStreamRecordEx(int reqid, int userId, const std::string& strParam, int param1, int param2,
                                       int param3, const std::string& /*userStr*/)
 {
     // The gateway operation has no place for the user text.
-    QG_NOTIFY(notifyStreamRecordEx(sessionId, reqid, userId, strParam, param1, param2, param3));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyStreamRecordEx(sessionId, reqid, userId, strParam, param1, param2, param3);
+    });
 }
 
 int CConnectMgr::NotifyTransBuffer(int reqid, int userId, const std::string& buf)
 {
-    QG_NOTIFY(notifyTransBuffer(sessionId, reqid, userId, buf));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyTransBuffer(sessionId, reqid, userId, buf);
+    });
 }
 
-int CConnectMgr::NotifyTransBufferEx(int reqid, int userId, const std::string& buf, int param1, int param2,
-                                     int flags)
+int CConnectMgr::NotifyTransBufferEx(int reqid, int userId, const std::string& buf, int param1, int param2, int flags)
 {
-    QG_NOTIFY(notifyTransBufferEx(sessionId, reqid, userId, buf, param1, param2, flags));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyTransBufferEx(sessionId, reqid, userId, buf, param1, param2, flags);
+    });
 }
 
 int CConnectMgr::NotifyVideoCallEvent(int reqid, int eventType, int userId, int errorCode, int flags, int param,
                                       const std::string& userStr)
 {
-    QG_NOTIFY(notifyVideoCallEvent(sessionId, reqid, eventType, userId, errorCode, flags, param, userStr));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyVideoCallEvent(sessionId, reqid, eventType, userId, errorCode, flags, param, userStr);
+    });
 }
 
 int CConnectMgr::NotifyObjectEvent(int objectType, int objectId, int eventType, int param1, int param2, int param3,
                                    int param4, const std::string& strParam)
 {
-    QG_NOTIFY(notifyObjectEvent(sessionId, objectType, objectId, eventType, param1, param2, param3, param4, strParam));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyObjectEvent(sessionId, objectType, objectId, eventType, param1, param2, param3, param4,
+                                         strParam);
+    });
 }
 
 int CConnectMgr::NotifySendTextMessage(int reqid, int fromUserId, int toUserId, bool secret, const std::string& buf)
 {
-    QG_NOTIFY(notifySendTextMessage(sessionId, reqid, fromUserId, toUserId, secret, buf));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifySendTextMessage(sessionId, reqid, fromUserId, toUserId, secret, buf);
+    });
 }
 
 int CConnectMgr::NotifyUserAtRoom(int reqid, int userId, const std::string& userName, bool enter, int param1,
@@ -203,46 +238,126 @@ int CConnectMgr::NotifyUserAtRoom(int reqid, int userId, const std::string& user
             userId = -1;
         m_webrtc.DestroyWebrtcSDK(static_cast<uint32_t>(userId), 0, 255);
     }
-    QG_NOTIFY(notifyUserAtRoom(sessionId, reqid, userId, userName, enter, param1, param2));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyUserAtRoom(sessionId, reqid, userId, userName, enter, param1, param2);
+    });
 }
 
 int CConnectMgr::NotifyCameraStateChange(int userId, int cameraState)
 {
-    QG_NOTIFY(notifyCameraStateChange(sessionId, userId, cameraState));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyCameraStateChange(sessionId, userId, cameraState);
+    });
 }
 
 int CConnectMgr::NotifyVideoSizeChange(int userId, int videoSize)
 {
-    QG_NOTIFY(notifyVideoSizeChange(sessionId, userId, videoSize));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyVideoSizeChange(sessionId, userId, videoSize);
+    });
 }
 
 int CConnectMgr::NotifyCoreSDKEvent(int eventType, const std::string& jsonBuf)
 {
-    QG_NOTIFY(notifyCoreSDKEvent(sessionId, eventType, jsonBuf));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyCoreSDKEvent(sessionId, eventType, jsonBuf);
+    });
 }
 
-int CConnectMgr::NotifyFriendStatus(int userId, const std::string& userName, const std::string& userInfo,
-                                    int status)
+int CConnectMgr::NotifyFriendStatus(int userId, const std::string& userName, const std::string& userInfo, int status)
 {
-    QG_NOTIFY(notifyFriendStatus(sessionId, userId, userName, userInfo, status));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyFriendStatus(sessionId, userId, userName, userInfo, status);
+    });
 }
 
 int CConnectMgr::NotifyUserInfoUpdate(int userId, int type)
 {
-    QG_NOTIFY(notifyUserInfoUpdate(sessionId, userId, type));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyUserInfoUpdate(sessionId, userId, type);
+    });
 }
 
 int CConnectMgr::NotifyAppConfigInfo()
 {
-    QG_NOTIFY(notifyAppConfigInfo(sessionId));
+    return Notify(
+        [&](Servant& servant, const std::string& sessionId) { return servant.notifyAppConfigInfo(sessionId); });
 }
 
 int CConnectMgr::NotifyLinkClose(int errorCode)
 {
-    QG_NOTIFY(notifyLinkClose(sessionId, errorCode));
+    return Notify(
+        [&](Servant& servant, const std::string& sessionId) { return servant.notifyLinkClose(sessionId, errorCode); });
 }
 
 int CConnectMgr::NotifyMicStateChange(int userId, int state)
 {
-    QG_NOTIFY(notifyMicStateChange(sessionId, userId, state));
+    return Notify([&](Servant& servant, const std::string& sessionId) {
+        return servant.notifyMicStateChange(sessionId, userId, state);
+    });
+}
+
+// ---- media formats, passed on unchanged ----
+
+void CConnectMgr::SetUpVideoFrame(uint32_t codec)
+{
+    m_sdk.SetUpVideoFrame(codec);
+}
+
+void CConnectMgr::SetUpAudioFrame(uint32_t codec)
+{
+    m_sdk.SetUpAudioFrame(codec);
+}
+
+void CConnectMgr::SetDownVideoFrame(uint32_t codec, uint32_t width, uint32_t height, uint32_t fps)
+{
+    m_sdk.SetDownVideoFrame(codec, width, height, fps);
+}
+
+void CConnectMgr::SetDownAudioFrame(uint32_t codec, uint32_t channels, uint32_t sampleRate, uint32_t bits)
+{
+    m_sdk.SetDownAudioFrame(codec, channels, sampleRate, bits);
+}
+
+// ---- frames, passed on unchanged ----
+
+void CConnectMgr::OnReceiveVideoStream(uint32_t userId, uint32_t streamIndex, uint32_t reserved, uint8_t* data,
+                                       uint32_t length, uint32_t timestamp, uint32_t rotation)
+{
+    m_webrtc.OnReceiveVideoStream(userId, streamIndex, reserved, data, length, timestamp, rotation);
+}
+
+void CConnectMgr::OnReceiveAudioStream(uint32_t userId, uint32_t streamIndex, uint32_t reserved, uint8_t* data,
+                                       uint32_t length, uint32_t timestamp)
+{
+    m_webrtc.OnReceiveAudioStream(userId, streamIndex, reserved, data, length, timestamp);
+}
+
+void CConnectMgr::OnWebrtcAudioData(uint32_t userId, uint32_t streamIndex, uint32_t reserved, uint8_t* data,
+                                    uint32_t length, uint32_t timestamp)
+{
+    m_sdk.InputAudioData(userId, streamIndex, reserved, data, length, timestamp);
+}
+
+void CConnectMgr::OnWebrtcVideoData(uint32_t userId, uint32_t streamIndex, uint32_t reserved, uint8_t* data,
+                                    uint32_t length, uint32_t timestamp, uint32_t rotation)
+{
+    // The last argument is the key-frame flag the demuxer's road fills.
+    m_sdk.InputVideoData(userId, streamIndex, reserved, data, length, timestamp, rotation, 0);
+}
+
+void CConnectMgr::OnChunkData(uint32_t userId, uint32_t streamIndex, uint8_t* data, uint32_t length, uint32_t timestamp,
+                              uint32_t flags)
+{
+    m_sdk.OnChunkData(userId, streamIndex, data, length, timestamp, flags);
+}
+
+int CConnectMgr::SendMediaCodecInfo(uint32_t applyVideo, uint32_t audio)
+{
+    return m_webrtc.SendMediaCodecInfo(applyVideo, audio);
+}
+
+int CConnectMgr::ResetMuxerHelper()
+{
+    return m_sdk.ResetMuxerHelper();
 }

@@ -3,8 +3,8 @@
 #ifndef QG_SESSION_CONNECT_MGR_H
 #define QG_SESSION_CONNECT_MGR_H
 
-#include <cstdarg>
 #include <atomic>
+#include <cstdarg>
 #include <map>
 #include <mutex>
 #include <stdint.h>
@@ -13,15 +13,18 @@
 
 #include <IceUtil/Handle.h>
 
+#include "quillgate/log/proxy_log.h"
 #include "quillgate/sdklink/corvane_connect.h"
+#include "quillgate/sdklink/corvane_connect_owner.h"
 #include "quillgate/session/request_table.h"
 #include "quillgate/webrtc/webrtc_connect.h"
+#include "quillgate/webrtc/webrtc_connect_owner.h"
 #include "util/async_event_manager.h"
 
 class rpcCorvaneQuillgate;
 typedef IceUtil::Handle<rpcCorvaneQuillgate> rpcCorvaneQuillgateHandle;
 
-class CConnectMgr : public IAsyncEventDelegate
+class CConnectMgr : public CSilentAsyncEventDelegate, public ICorvaneConnectOwner, public IWebRtcConnectOwner
 {
 public:
     static CConnectMgr& GetInstance();
@@ -41,18 +44,37 @@ public:
 
     // The servant handle is copied under a small lock for every call, so
     // it can be cleared at stop while SDK threads still notify.
-    void SetRpcProxy(rpcCorvaneQuillgate* rpc);
+    void SetServant(rpcCorvaneQuillgate* servant);
     void SetSessionId(const std::string& sessionId);
-    void SetH5VideoCodec(uint32_t codec) { m_h5vcodec = codec; }
+    // The -z option; handed to the WebRTC side, which holds the setting, at every login.
+    void SetH5VideoCodec(uint32_t codec) { m_optionVideoCodec = codec; }
     void SetStunServer(const std::string& host, int port);
 
     std::string GetSessionId() const;
-    std::string GetStunServer() const;
-    uint32_t GetH5VideoCodec() const { return m_h5vcodec; }
-    uint32_t GetLogLevel() const { return m_logLevel; }
-    void SetLogLevel(uint32_t level) { m_logLevel = level; }
-    uint32_t GetDebugFlags() const { return m_debugFlags; }
-    void SetDebugFlags(uint32_t flags) { m_debugFlags = flags; }
+    std::string GetStunServer() const override;
+    void SetLogLevel(uint32_t level) { SetProxyLogLevel(level); }
+    uint32_t GetDebugFlags() const override { return m_debugFlags; }
+    void SetDebugFlags(uint32_t flags) override { m_debugFlags = flags; }
+    uint32_t GetOwnUserId() const override { return m_sdk.GetOwnUserId(); }
+    // Media formats the browser's descriptions fix, handed to the SDK client.
+    void SetUpVideoFrame(uint32_t codec) override;
+    void SetUpAudioFrame(uint32_t codec) override;
+    void SetDownVideoFrame(uint32_t codec, uint32_t width, uint32_t height, uint32_t fps) override;
+    void SetDownAudioFrame(uint32_t codec, uint32_t channels, uint32_t sampleRate, uint32_t bits) override;
+    // Frames between the two sides, passed on unchanged: no lock, no copy.
+    void OnReceiveVideoStream(uint32_t userId, uint32_t streamIndex, uint32_t reserved, uint8_t* data, uint32_t length,
+                              uint32_t timestamp, uint32_t rotation) override;
+    void OnReceiveAudioStream(uint32_t userId, uint32_t streamIndex, uint32_t reserved, uint8_t* data, uint32_t length,
+                              uint32_t timestamp) override;
+    void OnWebrtcAudioData(uint32_t userId, uint32_t streamIndex, uint32_t reserved, uint8_t* data, uint32_t length,
+                           uint32_t timestamp) override;
+    void OnWebrtcVideoData(uint32_t userId, uint32_t streamIndex, uint32_t reserved, uint8_t* data, uint32_t length,
+                           uint32_t timestamp, uint32_t rotation) override;
+    void OnChunkData(uint32_t userId, uint32_t streamIndex, uint8_t* data, uint32_t length, uint32_t timestamp,
+                     uint32_t flags) override;
+    int ResetMuxerHelper() override;
+    int SendMediaCodecInfo(uint32_t applyVideo, uint32_t audio) override;
+    void RequestNameUpdate() override;
 
     void OnTimer();
     int HeartBeat();
@@ -89,8 +111,7 @@ public:
     int TransBuffer(int reqid, int userId, const std::string& buf);
     int TransBufferEx(int reqid, int userId, const std::string& buf, int param1, int param2, int flags);
     int SendTextMessage(int reqid, int userId, bool secret, const std::string& buf);
-    int StreamRecordCtrlEx(int reqid, int userId, bool startRecord, int flags, int param,
-                           const std::string& userStr);
+    int StreamRecordCtrlEx(int reqid, int userId, bool startRecord, int flags, int param, const std::string& userStr);
     int GetRoomOnlineUsers(int reqid, int roomId);
     int ObjectControl(int reqid, int objectType, int objectId, int ctrlCode, int param1, int param2, int param3,
                       int param4, const std::string& strParam);
@@ -101,31 +122,32 @@ public:
     // order; 0 when some id was filed, -1 (nothing sent) otherwise.
     // ReplyLogin also answers "loginex", ReplyEnterRoom "enterroomex",
     // each only when its own key holds nothing.
-    int ReplyLogin(int userId, int errorCode);
-    int ReplyEnterRoom(int roomId, int errorCode);
-    int ReplyLeaveRoom(int errorCode);
-    int ReplyUserCameraControl(int userId, int errorCode);
-    int ReplyUserCameraControlEx(int userId, int errorCode);
-    int ReplyUserSpeakControl(int userId, int errorCode);
-    int ReplyUserSpeakControlEx(int userId, int errorCode);
-    int ReplyConsultParam(int userId, int errorCode, int type, const std::string& jsonBuf);
-    int ReplyWebrtcConsult(int userId, const std::string& jsonBuf, int errorCode);
-    int ReplyObjectSetValue(int errorCode);
-    int ReplyObjectGetValue(int objectType, int objectId, int infoName, const std::string& infoValue, int errorCode);
-    int ReplyObjectGetIdList(int objectType, const std::string& idList, int errorCode);
-    int ReplySetSDKOptionString(int errorCode);
-    int ReplySetSDKOptionInt(int errorCode);
-    int ReplyGetSDKOptionString(int errorCode, int optName, const std::string& optVal);
-    int ReplyGetSDKOptionInt(int errorCode, int optName, int optVal);
-    int ReplySDKControl(int errorCode, const std::string& jsonBuf);
-    int ReplyQueryUserState(int errorCode, int userId, int infoName, const std::string& infoValue);
-    int ReplySendTextMessage(int errorCode);
-    int ReplyStreamRecordCtrlEx(int errorCode);
-    int ReplyGetRoomOnlineUsers(int roomId, const std::string& userList, int errorCode);
-    int ReplyUserInfoControl(int errorCode);
+    int ReplyLogin(int userId, int errorCode) override;
+    int ReplyEnterRoom(int roomId, int errorCode) override;
+    int ReplyLeaveRoom(int errorCode) override;
+    int ReplyUserCameraControl(int userId, int errorCode) override;
+    int ReplyUserCameraControlEx(int userId, int errorCode) override;
+    int ReplyUserSpeakControl(int userId, int errorCode) override;
+    int ReplyUserSpeakControlEx(int userId, int errorCode) override;
+    int ReplyConsultParam(int userId, int errorCode, int type, const std::string& jsonBuf) override;
+    int ReplyWebrtcConsult(int userId, const std::string& jsonBuf, int errorCode) override;
+    int ReplyObjectSetValue(int errorCode) override;
+    int ReplyObjectGetValue(int objectType, int objectId, int infoName, const std::string& infoValue,
+                            int errorCode) override;
+    int ReplyObjectGetIdList(int objectType, const std::string& idList, int errorCode) override;
+    int ReplySetSDKOptionString(int errorCode) override;
+    int ReplySetSDKOptionInt(int errorCode) override;
+    int ReplyGetSDKOptionString(int errorCode, int optName, const std::string& optVal) override;
+    int ReplyGetSDKOptionInt(int errorCode, int optName, int optVal) override;
+    int ReplySDKControl(int errorCode, const std::string& jsonBuf) override;
+    int ReplyQueryUserState(int errorCode, int userId, int infoName, const std::string& infoValue) override;
+    int ReplySendTextMessage(int errorCode) override;
+    int ReplyStreamRecordCtrlEx(int errorCode) override;
+    int ReplyGetRoomOnlineUsers(int roomId, const std::string& userList, int errorCode) override;
+    int ReplyUserInfoControl(int errorCode) override;
     // Buffer transfers: one reply for the reqid given, no table.
-    int ReplyTransBuffer(int reqid, int errorCode);
-    int ReplyTransBufferEx(int reqid, int errorCode, int param);
+    int ReplyTransBuffer(int reqid, int errorCode) override;
+    int ReplyTransBufferEx(int reqid, int errorCode, int param) override;
 
     // The operations whose ids wait in the pending-request table.
     enum RouteId {
@@ -156,6 +178,9 @@ public:
         kRouteCount
     };
     static const char* RouteKey(RouteId route);
+    // True for the routes whose outcome can only come in the forward: no
+    // id of theirs is left filed once the request function returns.
+    static bool AnsweredInForward(RouteId route);
     size_t PendingCount(RouteId route) const;
     // Files an id as the route's request function does, without the
     // forward (for an outcome that comes from elsewhere, and for tests).
@@ -163,35 +188,30 @@ public:
     // Every key with its waiting ids.
     std::map<std::string, std::vector<int>> PendingRequests() const { return m_requests.Snapshot(); }
 
-    int NotifyWebrtcConsult(int reqid, const std::string& jsonBuf);
-    int NotifyOnlineUser(int reqid, int roomId, const std::string& userList);
-    int NotifyStreamRecordEx(int reqid, int userId, const std::string& strParam, int param1, int param2,
-                             int param3, const std::string& userStr);
-    int NotifyTransBuffer(int reqid, int userId, const std::string& buf);
-    int NotifyTransBufferEx(int reqid, int userId, const std::string& buf, int param1, int param2, int flags);
+    int NotifyWebrtcConsult(int reqid, const std::string& jsonBuf) override;
+    int NotifyOnlineUser(int reqid, int roomId, const std::string& userList) override;
+    int NotifyStreamRecordEx(int reqid, int userId, const std::string& strParam, int param1, int param2, int param3,
+                             const std::string& userStr) override;
+    int NotifyTransBuffer(int reqid, int userId, const std::string& buf) override;
+    int NotifyTransBufferEx(int reqid, int userId, const std::string& buf, int param1, int param2, int flags) override;
     int NotifyVideoCallEvent(int reqid, int eventType, int userId, int errorCode, int flags, int param,
-                             const std::string& userStr);
-    int NotifyObjectEvent(int objectType, int objectId, int eventType, int param1, int param2, int param3,
-                          int param4, const std::string& strParam);
-    int NotifySendTextMessage(int reqid, int fromUserId, int toUserId, bool secret, const std::string& buf);
-    int NotifyUserAtRoom(int reqid, int userId, const std::string& userName, bool enter, int param1, int param2);
-    int NotifyCameraStateChange(int userId, int cameraState);
-    int NotifyVideoSizeChange(int userId, int videoSize);
-    int NotifyCoreSDKEvent(int eventType, const std::string& jsonBuf);
-    int NotifyFriendStatus(int userId, const std::string& userName, const std::string& userInfo, int status);
-    int NotifyUserInfoUpdate(int userId, int type);
-    int NotifyAppConfigInfo();
-    int NotifyLinkClose(int errorCode);
-    int NotifyMicStateChange(int userId, int state);
+                             const std::string& userStr) override;
+    int NotifyObjectEvent(int objectType, int objectId, int eventType, int param1, int param2, int param3, int param4,
+                          const std::string& strParam) override;
+    int NotifySendTextMessage(int reqid, int fromUserId, int toUserId, bool secret, const std::string& buf) override;
+    int NotifyUserAtRoom(int reqid, int userId, const std::string& userName, bool enter, int param1,
+                         int param2) override;
+    int NotifyCameraStateChange(int userId, int cameraState) override;
+    int NotifyVideoSizeChange(int userId, int videoSize) override;
+    int NotifyCoreSDKEvent(int eventType, const std::string& jsonBuf) override;
+    int NotifyFriendStatus(int userId, const std::string& userName, const std::string& userInfo, int status) override;
+    int NotifyUserInfoUpdate(int userId, int type) override;
+    int NotifyAppConfigInfo() override;
+    int NotifyLinkClose(int errorCode) override;
+    int NotifyMicStateChange(int userId, int state) override;
 
     CCorvaneConnect& GetSDKClient() { return m_sdk; }
     CWebRtcConnect& GetWebRtc() { return m_webrtc; }
-
-    void OnAsyncRequestResult(CV_GUID, uint32_t, uint32_t, const char*, uint32_t, uint32_t, uint32_t, const char*,
-                              uint32_t) override {}
-    void OnAsyncNotify(CV_GUID, uint32_t, uint32_t, uint32_t, const char*, uint32_t) override {}
-    void OnAsyncSeqRequestResult(CV_GUID, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, const char*,
-                                 uint32_t, const char*, uint32_t) override {}
 
 private:
     CConnectMgr();
@@ -199,25 +219,27 @@ private:
     CConnectMgr(const CConnectMgr&) = delete;
     CConnectMgr& operator=(const CConnectMgr&) = delete;
 
-    rpcCorvaneQuillgateHandle GetRpc() const;
+    rpcCorvaneQuillgateHandle GetServant() const;
     // Files the id, runs the forward, and takes the id back when no
     // later outcome may answer it.
     template <typename Forward>
     int Route(RouteId route, int reqid, Forward forward);
+    template <typename Call>
+    int Notify(Call call);
     template <typename Send>
     int ReplyEach(RouteId route, Send send, const char* fallbackKey = nullptr);
     void HandOnVideoCodec();
+    static void WriteToSdkLog(const char* line);
 
     std::atomic<uint32_t> m_heartbeatTick;
-    mutable std::mutex m_rpcLock;  // guards the servant handle and the session id
-    rpcCorvaneQuillgateHandle m_rpc;
+    mutable std::mutex m_servantLock;  // guards the servant handle and the session id
+    rpcCorvaneQuillgateHandle m_servant;
     std::string m_sessionId;
     std::string m_stunUrl;
-    std::atomic<uint32_t> m_h5vcodec;
+    std::atomic<uint32_t> m_optionVideoCodec;
     CWebRtcConnect m_webrtc;
     CCorvaneConnect m_sdk;
     CRequestTable m_requests;
-    std::atomic<uint32_t> m_logLevel;
     std::atomic<uint32_t> m_debugFlags;
 };
 

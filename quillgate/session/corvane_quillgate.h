@@ -8,7 +8,9 @@
 
 #include <json/json.h>
 
+#include "comm/serverutils/server_records.h"
 #include "quillgate/session/rpc_quillgate.h"
+#include "quillgate/session/service_bridge.h"
 #include "util/async_event_manager.h"
 
 class CCorvaneQuillgate;
@@ -20,7 +22,7 @@ extern std::atomic<int64_t> g_bNeedExitMainLoop;
 // 1 while the main-loop thread runs.
 extern std::atomic<int64_t> g_bMainLoopRunning;
 
-class CCorvaneQuillgate : public IAsyncEventDelegate
+class CCorvaneQuillgate : public CSilentAsyncEventDelegate
 {
 public:
     CCorvaneQuillgate();
@@ -38,25 +40,22 @@ public:
     int OnUpdateIconTip();
 
     const char* GetDisplayName() const { return m_displayName; }
-    const char* GetUserName() const { return m_userName; }
-    const char* GetVersion() const { return m_version; }
-    uint32_t GetGatewayIp() const { return m_gatewayIp; }
-    uint32_t GetGatewayPort() const { return m_gatewayPort; }
-    const char* GetRelayHost() const { return m_relayHost; }
-    uint32_t GetRelayPort() const { return m_relayPort; }
 
     // "host:port" (leading and repeated colons skipped, at most 99 chars
     // read): 0 with both parts stored, -1 with nothing touched.
     static int ParseHostPort(const char* text, char* host, unsigned hostSize, uint32_t* port);
     static int ParseIpPort(const char* text, uint32_t* ip, uint32_t* port);
 
-    void OnAsyncRequestResult(CV_GUID, uint32_t, uint32_t, const char*, uint32_t, uint32_t, uint32_t, const char*,
-                              uint32_t) override {}
-    void OnAsyncNotify(CV_GUID, uint32_t, uint32_t, uint32_t, const char*, uint32_t) override {}
-    void OnAsyncSeqRequestResult(CV_GUID, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, const char*,
-                                 uint32_t, const char*, uint32_t) override {}
-
 private:
+    // With a parent port: registers this process there, opt-in.
+    void StartServiceBridge();
+
+    CServiceBridge m_bridge;
+    long m_fatherUdp;
+    long m_udpPort;
+    _GUID m_serviceGuid;
+    _GUID m_machineGuid;
+    _GUID m_versionGuid;
     uint32_t m_gatewayIp;
     uint32_t m_gatewayPort;
     char m_relayHost[1024];

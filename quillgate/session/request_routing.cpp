@@ -59,6 +59,11 @@ const char* CConnectMgr::RouteKey(RouteId route)
     return kRoutes[route].key;
 }
 
+bool CConnectMgr::AnsweredInForward(RouteId route)
+{
+    return kRoutes[route].outcome == kInForward;
+}
+
 void CConnectMgr::FilePending(RouteId route, int reqid)
 {
     m_requests.File(kRoutes[route].key, reqid);
@@ -73,34 +78,42 @@ template <typename Forward>
 int CConnectMgr::Route(RouteId route, int reqid, Forward forward)
 {
     const RouteInfo& r = kRoutes[route];
-    m_requests.File(r.key, reqid);
-    const int ret = forward();
+    const uint64_t ticket = m_requests.Open(r.key, reqid);
+    int ret = -1;
+    try {
+        ret = forward();
+    } catch (...) {
+        m_requests.Close(ticket, false, false);
+        throw;
+    }
     // A failed request, or one whose answer could only have come in the
     // forward, must not be answered later by another request's outcome.
-    if (ret != 0 || r.outcome == kInForward)
-        m_requests.Drop(r.key, reqid);
+    m_requests.Close(ticket, ret == 0, ret == 0 && r.outcome == kLater);
     return ret;
 }
 
 template <typename Send>
 int CConnectMgr::ReplyEach(RouteId route, Send send, const char* fallbackKey)
 {
-    const std::vector<int> ids = m_requests.Take(kRoutes[route].key, fallbackKey);
-    if (ids.empty())
-        return -1;
-    rpcCorvaneQuillgateHandle rpc = GetRpc();
-    if (rpc) {
-        for (int id : ids)
-            send(*rpc, id);
-    }
-    return 0;
+    // The outcome may be sent later, from the thread of a forward that
+    // still runs: send holds copies of its values.
+    const bool taken = m_requests.Reply(kRoutes[route].key, fallbackKey, [this, send](int id) {
+        rpcCorvaneQuillgateHandle servant = GetServant();
+        if (servant)
+            send(*servant, id);
+    });
+    return taken ? 0 : -1;
 }
 
 // ---- requests ----
 
-int CConnectMgr::Login(int reqid, const std::string& host, const std::string& userName,
-                       const std::string& passWord, int passEncType, const std::string& jsonParam)
+int CConnectMgr::Login(int reqid, const std::string& host, const std::string& userName, const std::string& passWord,
+                       int passEncType, const std::string& jsonParam)
 {
+    // Refused before the SDK: never filed, so it cannot take an outcome.
+    const int refused = CCorvaneConnect::CheckLoginHost(host);
+    if (refused != 0)
+        return refused;
     return Route(kRouteLogin, reqid, [&] {
         HandOnVideoCodec();
         return m_sdk.doLogin(host, userName, passWord, passEncType, jsonParam);
@@ -111,24 +124,24 @@ int CConnectMgr::LoginEx(int reqid, const std::string& host, const std::string& 
                          const std::string& strUserId, const std::string& appId, int timeStamp,
                          const std::string& sigStr, const std::string& strParam, const std::string& jsonParam)
 {
+    const int refused = CCorvaneConnect::CheckLoginHost(host);
+    if (refused != 0)
+        return refused;
     return Route(kRouteLoginEx, reqid, [&] {
         HandOnVideoCodec();
-        return m_sdk.doLoginEx(host, nickName, userId, strUserId, appId, timeStamp,
-                               sigStr, strParam, jsonParam);
+        return m_sdk.doLoginEx(host, nickName, userId, strUserId, appId, timeStamp, sigStr, strParam, jsonParam);
     });
 }
 
 void CConnectMgr::HandOnVideoCodec()
 {
-    const uint32_t codec = m_h5vcodec;
-    m_sdk.SetH5VideoCodec(codec);
-    m_webrtc.SetH5VideoCodec(codec);
+    m_sdk.SetH5VideoCodec(m_optionVideoCodec);
+    m_webrtc.SetH5VideoCodec(m_optionVideoCodec);
 }
 
 int CConnectMgr::EnterRoom(int reqid, int roomId, const std::string& roomPassWord, int passEncType)
 {
-    return Route(kRouteEnterRoom, reqid,
-                 [&] { return m_sdk.doEnterRoom(roomId, roomPassWord, passEncType); });
+    return Route(kRouteEnterRoom, reqid, [&] { return m_sdk.doEnterRoom(roomId, roomPassWord, passEncType); });
 }
 
 int CConnectMgr::EnterRoomEx(int reqid, const std::string& roomName, const std::string& roomPassWord,
@@ -217,9 +230,8 @@ int CConnectMgr::VideoCallControl(int /*reqid*/, int eventType, int userId, int 
 int CConnectMgr::ObjectSetValue(int reqid, int objectType, int objectId, int infoName, int valueType,
                                 const std::string& infoValue)
 {
-    return Route(kRouteObjectSetValue, reqid, [&] {
-        return m_sdk.doObjectSetValue(objectType, objectId, infoName, valueType, infoValue);
-    });
+    return Route(kRouteObjectSetValue, reqid,
+                 [&] { return m_sdk.doObjectSetValue(objectType, objectId, infoName, valueType, infoValue); });
 }
 
 int CConnectMgr::ObjectGetValue(int reqid, int objectType, int objectId, int infoName, int valueType)
@@ -317,140 +329,157 @@ int CConnectMgr::UserInfoControl(int reqid, int userId, int ctrlCode, int param1
 
 // ---- replies: one gateway reply per id filed under the key ----
 
-typedef rpcCorvaneQuillgate Gw;
+typedef rpcCorvaneQuillgate Servant;
 
 int CConnectMgr::ReplyLogin(int userId, int errorCode)
 {
-    return ReplyEach(kRouteLogin, [&](Gw& gw, int id) { gw.replyLogin(id, userId, errorCode); },
-                     kRoutes[kRouteLoginEx].key);
+    return ReplyEach(
+        kRouteLogin, [=](Servant& servant, int id) { servant.replyLogin(id, userId, errorCode); },
+        kRoutes[kRouteLoginEx].key);
 }
 
 int CConnectMgr::ReplyEnterRoom(int roomId, int errorCode)
 {
-    return ReplyEach(kRouteEnterRoom, [&](Gw& gw, int id) { gw.replyEnterRoom(id, errorCode, roomId); },
-                     kRoutes[kRouteEnterRoomEx].key);
+    return ReplyEach(
+        kRouteEnterRoom, [=](Servant& servant, int id) { servant.replyEnterRoom(id, errorCode, roomId); },
+        kRoutes[kRouteEnterRoomEx].key);
 }
 
 int CConnectMgr::ReplyLeaveRoom(int errorCode)
 {
-    return ReplyEach(kRouteLeaveRoom, [&](Gw& gw, int id) { gw.replyLeaveRoom(id, errorCode); });
+    return ReplyEach(kRouteLeaveRoom, [=](Servant& servant, int id) { servant.replyLeaveRoom(id, errorCode); });
 }
 
 int CConnectMgr::ReplyUserCameraControl(int userId, int errorCode)
 {
     return ReplyEach(kRouteUserCameraControl,
-                     [&](Gw& gw, int id) { gw.replyUserCameraControl(id, userId, errorCode); });
+                     [=](Servant& servant, int id) { servant.replyUserCameraControl(id, userId, errorCode); });
 }
 
 int CConnectMgr::ReplyUserCameraControlEx(int userId, int errorCode)
 {
     return ReplyEach(kRouteUserCameraControlEx,
-                     [&](Gw& gw, int id) { gw.replyUserCameraControlEx(id, userId, errorCode); });
+                     [=](Servant& servant, int id) { servant.replyUserCameraControlEx(id, userId, errorCode); });
 }
 
 int CConnectMgr::ReplyUserSpeakControl(int userId, int errorCode)
 {
-    return ReplyEach(kRouteUserSpeakControl, [&](Gw& gw, int id) { gw.replyUserSpeakControl(id, userId, errorCode); });
+    return ReplyEach(kRouteUserSpeakControl,
+                     [=](Servant& servant, int id) { servant.replyUserSpeakControl(id, userId, errorCode); });
 }
 
 int CConnectMgr::ReplyUserSpeakControlEx(int userId, int errorCode)
 {
     return ReplyEach(kRouteUserSpeakControlEx,
-                     [&](Gw& gw, int id) { gw.replyUserSpeakControlEx(id, userId, errorCode); });
+                     [=](Servant& servant, int id) { servant.replyUserSpeakControlEx(id, userId, errorCode); });
 }
 
 int CConnectMgr::ReplyConsultParam(int userId, int errorCode, int type, const std::string& jsonBuf)
 {
-    return ReplyEach(kRouteConsult, [&](Gw& gw, int id) { gw.replyConsultParam(id, userId, errorCode, type, jsonBuf); });
+    return ReplyEach(kRouteConsult, [=](Servant& servant, int id) {
+        servant.replyConsultParam(id, userId, errorCode, type, jsonBuf);
+    });
 }
 
 int CConnectMgr::ReplyWebrtcConsult(int userId, const std::string& jsonBuf, int errorCode)
 {
     return ReplyEach(kRouteWebrtcConsult,
-                     [&](Gw& gw, int id) { gw.replyWebrtcConsult(id, userId, jsonBuf, errorCode); });
+                     [=](Servant& servant, int id) { servant.replyWebrtcConsult(id, userId, jsonBuf, errorCode); });
 }
 
 int CConnectMgr::ReplyObjectSetValue(int errorCode)
 {
-    return ReplyEach(kRouteObjectSetValue, [&](Gw& gw, int id) { gw.replyObjectSetValue(id, errorCode); });
+    return ReplyEach(kRouteObjectSetValue,
+                     [=](Servant& servant, int id) { servant.replyObjectSetValue(id, errorCode); });
 }
 
 int CConnectMgr::ReplyObjectGetValue(int /*objectType*/, int /*objectId*/, int /*infoName*/,
                                      const std::string& infoValue, int errorCode)
 {
-    return ReplyEach(kRouteObjectGetValue, [&](Gw& gw, int id) { gw.replyObjectGetValue(id, errorCode, infoValue); });
+    return ReplyEach(kRouteObjectGetValue,
+                     [=](Servant& servant, int id) { servant.replyObjectGetValue(id, errorCode, infoValue); });
 }
 
 int CConnectMgr::ReplyObjectGetIdList(int objectType, const std::string& idList, int errorCode)
 {
-    return ReplyEach(kRouteObjectGetIdList,
-                     [&](Gw& gw, int id) { gw.replyObjectGetIdList(id, errorCode, objectType, idList); });
+    return ReplyEach(kRouteObjectGetIdList, [=](Servant& servant, int id) {
+        servant.replyObjectGetIdList(id, errorCode, objectType, idList);
+    });
 }
 
 int CConnectMgr::ReplySetSDKOptionString(int errorCode)
 {
-    return ReplyEach(kRouteSetSDKOptionString, [&](Gw& gw, int id) { gw.replySetSDKOptionString(id, errorCode); });
+    return ReplyEach(kRouteSetSDKOptionString,
+                     [=](Servant& servant, int id) { servant.replySetSDKOptionString(id, errorCode); });
 }
 
 int CConnectMgr::ReplySetSDKOptionInt(int errorCode)
 {
-    return ReplyEach(kRouteSetSDKOptionInt, [&](Gw& gw, int id) { gw.replySetSDKOptionInt(id, errorCode); });
+    return ReplyEach(kRouteSetSDKOptionInt,
+                     [=](Servant& servant, int id) { servant.replySetSDKOptionInt(id, errorCode); });
 }
 
 int CConnectMgr::ReplyGetSDKOptionString(int errorCode, int optName, const std::string& optVal)
 {
-    return ReplyEach(kRouteGetSDKOptionString,
-                     [&](Gw& gw, int id) { gw.replyGetSDKOptionString(id, errorCode, optName, optVal); });
+    return ReplyEach(kRouteGetSDKOptionString, [=](Servant& servant, int id) {
+        servant.replyGetSDKOptionString(id, errorCode, optName, optVal);
+    });
 }
 
 int CConnectMgr::ReplyGetSDKOptionInt(int errorCode, int optName, int optVal)
 {
     return ReplyEach(kRouteGetSDKOptionInt,
-                     [&](Gw& gw, int id) { gw.replyGetSDKOptionInt(id, errorCode, optName, optVal); });
+                     [=](Servant& servant, int id) { servant.replyGetSDKOptionInt(id, errorCode, optName, optVal); });
 }
 
 int CConnectMgr::ReplySDKControl(int errorCode, const std::string& jsonBuf)
 {
-    return ReplyEach(kRouteSDKControl, [&](Gw& gw, int id) { gw.replySDKControl(id, errorCode, jsonBuf); });
+    return ReplyEach(kRouteSDKControl,
+                     [=](Servant& servant, int id) { servant.replySDKControl(id, errorCode, jsonBuf); });
 }
 
 int CConnectMgr::ReplyQueryUserState(int errorCode, int userId, int infoName, const std::string& infoValue)
 {
-    return ReplyEach(kRouteQueryUserState,
-                     [&](Gw& gw, int id) { gw.replyQueryUserState(id, errorCode, userId, infoName, infoValue); });
+    return ReplyEach(kRouteQueryUserState, [=](Servant& servant, int id) {
+        servant.replyQueryUserState(id, errorCode, userId, infoName, infoValue);
+    });
 }
 
 int CConnectMgr::ReplySendTextMessage(int errorCode)
 {
-    return ReplyEach(kRouteSendTextMessage, [&](Gw& gw, int id) { gw.replySendTextMessage(id, errorCode); });
+    return ReplyEach(kRouteSendTextMessage,
+                     [=](Servant& servant, int id) { servant.replySendTextMessage(id, errorCode); });
 }
 
 int CConnectMgr::ReplyStreamRecordCtrlEx(int errorCode)
 {
-    return ReplyEach(kRouteStreamRecordCtrlEx, [&](Gw& gw, int id) { gw.replyStreamRecordCtrlEx(id, errorCode); });
+    return ReplyEach(kRouteStreamRecordCtrlEx,
+                     [=](Servant& servant, int id) { servant.replyStreamRecordCtrlEx(id, errorCode); });
 }
 
 int CConnectMgr::ReplyGetRoomOnlineUsers(int roomId, const std::string& userList, int errorCode)
 {
-    return ReplyEach(kRouteGetRoomOnlineUsers,
-                     [&](Gw& gw, int id) { gw.replyGetRoomOnlineUsers(id, errorCode, roomId, userList); });
+    return ReplyEach(kRouteGetRoomOnlineUsers, [=](Servant& servant, int id) {
+        servant.replyGetRoomOnlineUsers(id, errorCode, roomId, userList);
+    });
 }
 
 int CConnectMgr::ReplyUserInfoControl(int errorCode)
 {
-    return ReplyEach(kRouteUserInfoControl, [&](Gw& gw, int id) { gw.replyUserInfoControl(id, errorCode); });
+    return ReplyEach(kRouteUserInfoControl,
+                     [=](Servant& servant, int id) { servant.replyUserInfoControl(id, errorCode); });
 }
 
 // Buffer transfers carry their own reqid and are answered exactly once.
 
 int CConnectMgr::ReplyTransBuffer(int reqid, int errorCode)
 {
-    rpcCorvaneQuillgateHandle rpc = GetRpc();
-    return rpc ? rpc->replyTransBuffer(reqid, errorCode) : -1;
+    rpcCorvaneQuillgateHandle servant = GetServant();
+    return servant ? servant->replyTransBuffer(reqid, errorCode) : -1;
 }
 
 int CConnectMgr::ReplyTransBufferEx(int reqid, int errorCode, int param)
 {
-    rpcCorvaneQuillgateHandle rpc = GetRpc();
-    return rpc ? rpc->replyTransBufferEx(reqid, errorCode, param) : -1;
+    rpcCorvaneQuillgateHandle servant = GetServant();
+    return servant ? servant->replyTransBufferEx(reqid, errorCode, param) : -1;
 }

@@ -44,9 +44,8 @@ public:
 
     // Served operations.
     Ice::Int connect(Ice::Int reqid, const std::string& addrs, const Ice::Current&) override;
-    Ice::Int login(Ice::Int reqid, const std::string& host, const std::string& userName,
-                   const std::string& passWord, Ice::Int passEncType, const std::string& jsonParam,
-                   const Ice::Current&) override;
+    Ice::Int login(Ice::Int reqid, const std::string& host, const std::string& userName, const std::string& passWord,
+                   Ice::Int passEncType, const std::string& jsonParam, const Ice::Current&) override;
     Ice::Int loginEx(Ice::Int reqid, const std::string& host, const std::string& nickName, Ice::Int userId,
                      const std::string& strUserId, const std::string& appId, Ice::Int timeStamp,
                      const std::string& sigStr, const std::string& strParam, const std::string& jsonParam,
@@ -65,9 +64,8 @@ public:
                                 const std::string& strParam, const Ice::Current&) override;
     Ice::Int consultParam(Ice::Int reqid, Ice::Int type, const std::string& jsonBuf, const Ice::Current&) override;
     Ice::Int webrtcConsult(Ice::Int reqid, const std::string& jsonBuf, const Ice::Current&) override;
-    Ice::Int videoCallControl(Ice::Int reqid, Ice::Int eventType, Ice::Int userId, Ice::Int errorCode,
-                              Ice::Int flags, Ice::Int param, const std::string& userStr,
-                              const Ice::Current&) override;
+    Ice::Int videoCallControl(Ice::Int reqid, Ice::Int eventType, Ice::Int userId, Ice::Int errorCode, Ice::Int flags,
+                              Ice::Int param, const std::string& userStr, const Ice::Current&) override;
     Ice::Int objectSetValue(Ice::Int reqid, Ice::Int objectType, Ice::Int objectId, Ice::Int infoName,
                             Ice::Int valueType, const std::string& infoValue, const Ice::Current&) override;
     Ice::Int objectGetValue(Ice::Int reqid, Ice::Int objectType, Ice::Int objectId, Ice::Int infoName,
@@ -82,8 +80,8 @@ public:
     Ice::Int queryUserState(Ice::Int reqid, Ice::Int userId, Ice::Int infoName, Ice::Int valueType,
                             const Ice::Current&) override;
     Ice::Int transBuffer(Ice::Int reqid, Ice::Int userId, const std::string& buf, const Ice::Current&) override;
-    Ice::Int transBufferEx(Ice::Int reqid, Ice::Int userId, const std::string& buf, Ice::Int param1,
-                           Ice::Int param2, Ice::Int flags, const Ice::Current&) override;
+    Ice::Int transBufferEx(Ice::Int reqid, Ice::Int userId, const std::string& buf, Ice::Int param1, Ice::Int param2,
+                           Ice::Int flags, const Ice::Current&) override;
     Ice::Int sendTextMessage(Ice::Int reqid, Ice::Int userId, bool secret, const std::string& buf,
                              const Ice::Current&) override;
     Ice::Int streamRecordCtrlEx(Ice::Int reqid, Ice::Int userId, bool startRecord, Ice::Int flags, Ice::Int param,
@@ -93,9 +91,9 @@ public:
     Ice::Int getUserStreamInfo(Ice::Int reqid, Ice::Int userId, Ice::Int streamIndex, Ice::Int infoName,
                                const Ice::Current&) override;
     Ice::Int getRoomOnlineUsers(Ice::Int reqid, Ice::Int roomId, const Ice::Current&) override;
-    Ice::Int objectControl(Ice::Int reqid, Ice::Int objectType, Ice::Int objectId, Ice::Int ctrlCode,
-                           Ice::Int param1, Ice::Int param2, Ice::Int param3, Ice::Int param4,
-                           const std::string& strParam, const Ice::Current&) override;
+    Ice::Int objectControl(Ice::Int reqid, Ice::Int objectType, Ice::Int objectId, Ice::Int ctrlCode, Ice::Int param1,
+                           Ice::Int param2, Ice::Int param3, Ice::Int param4, const std::string& strParam,
+                           const Ice::Current&) override;
     Ice::Int heartBeat(const Ice::Current&) override;
     Ice::Int setGeneralParam(Ice::Int reqid, Ice::Int paramType, const std::string& jsonParam,
                              const Ice::Current&) override;
@@ -133,15 +131,15 @@ public:
 
     // Notifications take the session id first, as the connection manager holds it.
     int notifyOnlineUser(const std::string& sessionId, int reqid, int roomId, const std::string& userList);
-    int notifyUserAtRoom(const std::string& sessionId, int reqid, int userId, const std::string& userName,
-                         bool enter, int param1, int param2);
+    int notifyUserAtRoom(const std::string& sessionId, int reqid, int userId, const std::string& userName, bool enter,
+                         int param1, int param2);
     int notifyWebrtcConsult(const std::string& sessionId, int reqid, const std::string& jsonBuf);
     int notifyLinkClose(const std::string& sessionId, int errorCode);
     int notifyVideoCallEvent(const std::string& sessionId, int reqid, int eventType, int userId, int errorCode,
                              int flags, int param, const std::string& userStr);
     int notifyTransBuffer(const std::string& sessionId, int reqid, int userId, const std::string& buf);
-    int notifyTransBufferEx(const std::string& sessionId, int reqid, int userId, const std::string& buf,
-                            int param1, int param2, int flags);
+    int notifyTransBufferEx(const std::string& sessionId, int reqid, int userId, const std::string& buf, int param1,
+                            int param2, int flags);
     int notifySendTextMessage(const std::string& sessionId, int reqid, int fromUserId, int toUserId, bool secret,
                               const std::string& buf);
     int notifyStreamRecordEx(const std::string& sessionId, int reqid, int userId, const std::string& strParam,
@@ -163,6 +161,8 @@ private:
     // as "rpc <name> fail: <what>".
     template <typename Call>
     int CallGateway(const char* name, Call call);
+    // The session ends at the main loop's next step.
+    static void RequestServiceExit();
     // Sleeps in short slices; false once the stop flag is set.
     bool SleepUnlessStopped(unsigned ms);
 

@@ -1,7 +1,7 @@
 // standin-gateway: a small WebRTC gateway for tests. It serves the gateway
 // interface (identity "CorvaneWebRtcGWServer") on 127.0.0.1, starts one
 // quillgate for one session, drives that session from a script and prints,
-// one flushed line each, every call it receives and every call it makes.
+// in wire order, every call it receives and every call it makes.
 //
 // Command line:
 //   standin-gateway [options] [-- extra quillgate arguments]
@@ -19,6 +19,11 @@
 //     -w SEC      at the end wait at most SEC seconds for quillgate (default 60),
 //                 then kill it
 //     -Q          do not print received ice_ping calls
+//     -W PORT     serve the browser's page on 127.0.0.1:PORT (0 picks one),
+//                 printed as "page http://127.0.0.1:PORT/"; relay between it
+//                 and quillgate (see browser_side.h)
+//     -D FILE     the file the page's data channel sends (GET /datafile)
+//     -K DIR      keep the page's offers and answers there, as sent
 //   quillgate is started as: PATH -g <id> -h 127.0.0.1:<port> [extra ...]
 //   with its stdin on a pipe that the script can write to.
 //
@@ -27,13 +32,25 @@
 //                      "strings" (escapes \n \r \t \" \\ \xHH), in Slice order
 //   wait OP [MS]       wait (default 10000 ms) for one more received call OP
 //   sleep MS           pause
+//   journal N TEXT [MS]
+//                      wait (default 10000 ms) until the SDK's journal
+//                      ($QG_SDK_JOURNAL) holds N lines that hold TEXT
 //   heartbeat MS|once|off
 //   answer OP CODE     answer later calls of gateway operation OP with CODE
 //   fail-ping [N]      make the next N (default 1) received ice_ping fail
 //   hold MS            hold the adapter for MS ms, then serve again
 //   stdin "TEXT"       write TEXT to quillgate's stdin
 //   exit               go away now: destroy the communicator
-// A failed wait or a bad line stops the script. After the script the
+//   lane NAME call OP ARG...
+//                      queue the call on lane NAME, a thread of its own (made
+//                      at first use): lanes run side by side, each in order
+//   join               wait until every lane has made all its calls
+//   page open [MS]     wait (default 30000 ms) for the page's first poll
+//   page send "JSON"   a message for the page
+//   page wait "TEXT" [MS]
+//                      wait for one more page report holding TEXT
+// A failed wait or a bad line stops the script; the lanes are joined at its
+// end either way. After the script the
 // stand-in keeps serving until quillgate exits (bounded by -w); with -n until
 // it goes away or -w runs out.
 //
@@ -42,6 +59,10 @@
 //   started pid N: ARGV...
 //   recv OP(ARGS) -> ANSWER          (ice_ping: -> ok | fail)
 //   call OP(ARGS) -> RESULT | call OP(ARGS) fail: TEXT
+//                                    (the call line is printed as the call is
+//                                    sent; when other lines come before its
+//                                    answer, the outcome follows on its own:)
+//   result OP(ARGS) -> RESULT | result OP(ARGS) fail: TEXT
 //   wait OP ok | wait OP timeout
 //   answer OP CODE | fail-ping N     (echo of those script commands)
 //   script line N: TEXT
@@ -50,6 +71,7 @@
 //   daemon pid N exited | daemon pid N killed
 //   done STATUS                      (0 ok, 1 script failure)
 
+#include "browser_side.h"
 #include "optable.h"
 
 #include <Ice/Ice.h>
@@ -59,7 +81,9 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,79 +100,160 @@ namespace {
 const int kCallTimeoutMs = 5000;
 const int kDefaultWaitMs = 10000;
 
-void Print(const std::string& line) {
-    static std::mutex mu;
-    std::lock_guard<std::mutex> lock(mu);
-    std::string text = line;
-    for (char& c : text) {
-        if (c == '\n' || c == '\r') c = ' ';
+// stdout, one flushed line at a time. A call's line goes out before the call
+// is sent, so whatever the call causes prints below it: its result joins the
+// line when nothing was printed meanwhile, else gets a "result" line of its
+// own. The screen's order is then the order on the wire.
+class Printer
+{
+public:
+    void Line(const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        CloseOpen();
+        Write(Flat(text) + "\n");
     }
-    text += '\n';
-    fwrite(text.data(), 1, text.size(), stdout);
-    fflush(stdout);
+
+    // Prints a call's line, left open for its result; returns its ticket.
+    unsigned Begin(const std::string& call)
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        CloseOpen();
+        Write("call " + Flat(call));
+        open_ = ++tickets_;
+        return open_;
+    }
+
+    // outcome: " -> RESULT" or " fail: TEXT".
+    void End(unsigned ticket, const std::string& call, const std::string& outcome)
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (open_ == ticket) {
+            open_ = 0;
+            Write(Flat(outcome) + "\n");
+        } else {
+            CloseOpen();
+            Write("result " + Flat(call) + Flat(outcome) + "\n");
+        }
+    }
+
+private:
+    static std::string Flat(std::string text)
+    {
+        for (char& c : text) {
+            if (c == '\n' || c == '\r')
+                c = ' ';
+        }
+        return text;
+    }
+
+    void CloseOpen()
+    {
+        if (open_) {
+            open_ = 0;
+            Write("\n");
+        }
+    }
+
+    static void Write(const std::string& text)
+    {
+        fwrite(text.data(), 1, text.size(), stdout);
+        fflush(stdout);
+    }
+
+    std::mutex mu_;
+    unsigned open_ = 0;  // ticket of the call whose line waits for its result
+    unsigned tickets_ = 0;
+};
+
+Printer& Out()
+{
+    static Printer printer;
+    return printer;
 }
 
-std::string ErrorText(const std::exception& e) { return e.what(); }
+void Print(const std::string& line)
+{
+    Out().Line(line);
+}
+
+std::string ErrorText(const std::exception& e)
+{
+    return e.what();
+}
 
 // Everything the servant, the script and the helper threads share.
-class Session {
+class Session
+{
 public:
     Ice::CommunicatorPtr com;
     Ice::ObjectAdapterPtr adapter;
     bool quietPings = false;
+    BrowserSide* browser = nullptr;  // with -W
 
-    void Received(const std::string& op) {
+    void Received(const std::string& op)
+    {
         std::lock_guard<std::mutex> lock(mu_);
         ++received_[op];
         cv_.notify_all();
     }
 
     // Waits for one received call of op not yet taken by an earlier wait.
-    bool WaitFor(const std::string& op, int ms) {
+    bool WaitFor(const std::string& op, int ms)
+    {
         std::unique_lock<std::mutex> lock(mu_);
-        bool ok = cv_.wait_for(lock, std::chrono::milliseconds(ms),
-                               [&] { return gone_ || received_[op] > taken_[op]; });
-        if (!ok || received_[op] <= taken_[op]) return false;
+        bool ok =
+            cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return gone_ || received_[op] > taken_[op]; });
+        if (!ok || received_[op] <= taken_[op])
+            return false;
         ++taken_[op];
         return true;
     }
 
     // Returns false when the gateway went away meanwhile.
-    bool Sleep(int ms) {
+    bool Sleep(int ms)
+    {
         std::unique_lock<std::mutex> lock(mu_);
         cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return gone_; });
         return !gone_;
     }
 
-    bool Gone() {
+    bool Gone()
+    {
         std::lock_guard<std::mutex> lock(mu_);
         return gone_;
     }
 
-    void SetAnswer(const std::string& op, int code) {
+    void SetAnswer(const std::string& op, int code)
+    {
         std::lock_guard<std::mutex> lock(mu_);
         answers_[op] = code;
     }
 
-    int Answer(const std::string& op) {
+    int Answer(const std::string& op)
+    {
         std::lock_guard<std::mutex> lock(mu_);
         auto it = answers_.find(op);
         return it == answers_.end() ? 0 : it->second;
     }
 
-    void AddPingFailures(int n) {
+    void AddPingFailures(int n)
+    {
         std::lock_guard<std::mutex> lock(mu_);
         pingFailures_ += n;
     }
 
-    bool TakePingFailure() {
+    bool TakePingFailure()
+    {
         std::lock_guard<std::mutex> lock(mu_);
-        if (pingFailures_ <= 0) return false;
+        if (pingFailures_ <= 0)
+            return false;
         --pingFailures_;
         return true;
     }
 
-    void SetDelegate(const std::string& proxyText, int pid) {
+    void SetDelegate(const std::string& proxyText, int pid)
+    {
         Ice::ObjectPrx prx;
         if (!proxyText.empty()) {
             prx = com->stringToProxy(proxyText)->ice_invocationTimeout(kCallTimeoutMs);
@@ -159,12 +264,14 @@ public:
         cv_.notify_all();
     }
 
-    int DelegatePid() {
+    int DelegatePid()
+    {
         std::lock_guard<std::mutex> lock(mu_);
         return delegatePid_;
     }
 
-    void SetHeartbeat(int periodMs, bool once) {
+    void SetHeartbeat(int periodMs, bool once)
+    {
         std::lock_guard<std::mutex> lock(mu_);
         hbPeriodMs_ = periodMs;
         hbOnce_ = once;
@@ -173,21 +280,23 @@ public:
     }
 
     // Calls a served operation on the registered delegate and prints the outcome.
-    bool Call(const std::string& op, const std::vector<Value>& args) {
+    bool Call(const std::string& op, const std::vector<Value>& args, int* answer = nullptr)
+    {
         Ice::ObjectPrx prx;
         {
             std::lock_guard<std::mutex> lock(mu_);
             prx = delegate_;
         }
-        std::string line = "call " + FormatCall(op, args);
+        const std::string call = FormatCall(op, args);
         if (!prx) {
-            Print(line + " fail: no delegate registered");
+            Print("call " + call + " fail: no delegate registered");
             return false;
         }
+        const unsigned ticket = Out().Begin(call);
         try {
             std::vector<Ice::Byte> result;
             if (!prx->ice_invoke(op, Ice::Normal, EncodeArgs(com, args), result)) {
-                Print(line + " fail: user exception");
+                Out().End(ticket, call, " fail: user exception");
                 return false;
             }
             Ice::InputStream in(com, result);
@@ -195,15 +304,18 @@ public:
             Ice::Int r = 0;
             in.read(r);
             in.endEncapsulation();
-            Print(line + " -> " + std::to_string(r));
+            Out().End(ticket, call, " -> " + std::to_string(r));
+            if (answer)
+                *answer = r;
             return true;
         } catch (const Ice::Exception& e) {
-            Print(line + " fail: " + ErrorText(e));
+            Out().End(ticket, call, " fail: " + ErrorText(e));
             return false;
         }
     }
 
-    void HeartbeatLoop() {
+    void HeartbeatLoop()
+    {
         std::unique_lock<std::mutex> lock(mu_);
         while (!stopping_ && !gone_) {
             if (!delegate_ || (!hbOnce_ && hbPeriodMs_ <= 0)) {
@@ -217,13 +329,14 @@ public:
             lock.unlock();
             Call("heartBeat", {});
             lock.lock();
-            if (once) continue;
-            cv_.wait_for(lock, std::chrono::milliseconds(period),
-                         [&] { return stopping_ || gone_ || hbChanged_; });
+            if (once)
+                continue;
+            cv_.wait_for(lock, std::chrono::milliseconds(period), [&] { return stopping_ || gone_ || hbChanged_; });
         }
     }
 
-    void ExitAfter(int seconds) {
+    void ExitAfter(int seconds)
+    {
         {
             std::unique_lock<std::mutex> lock(mu_);
             if (cv_.wait_for(lock, std::chrono::seconds(seconds), [&] { return stopping_ || gone_; })) {
@@ -233,10 +346,12 @@ public:
         GoAway();
     }
 
-    void GoAway() {
+    void GoAway()
+    {
         {
             std::lock_guard<std::mutex> lock(mu_);
-            if (gone_) return;
+            if (gone_)
+                return;
             gone_ = true;
             cv_.notify_all();
         }
@@ -244,7 +359,8 @@ public:
         Print("gone");  // only now is the port closed
     }
 
-    void Stop() {
+    void Stop()
+    {
         std::lock_guard<std::mutex> lock(mu_);
         stopping_ = true;
         cv_.notify_all();
@@ -265,21 +381,25 @@ private:
 };
 
 // Serves the gateway interface dynamically from its signature table.
-class GatewayServant : public Ice::Blobject {
+class GatewayServant : public Ice::Blobject
+{
 public:
     explicit GatewayServant(Session& s) : s_(s) {}
 
     bool ice_invoke(const std::vector<Ice::Byte>& inParams, std::vector<Ice::Byte>& outParams,
-                    const Ice::Current& cur) override {
+                    const Ice::Current& cur) override
+    {
         const std::string& op = cur.operation;
         Ice::OutputStream out(s_.com, cur.encoding);
         out.startEncapsulation(cur.encoding, Ice::DefaultFormat);
         std::string line = "recv ";
         if (op == "ice_ping") {
             bool fail = s_.TakePingFailure();
-            if (!s_.quietPings || fail) Print(line + "ice_ping() -> " + (fail ? "fail" : "ok"));
+            if (!s_.quietPings || fail)
+                Print(line + "ice_ping() -> " + (fail ? "fail" : "ok"));
             s_.Received(op);
-            if (fail) throw Ice::ObjectNotExistException(__FILE__, __LINE__, cur.id, cur.facet, op);
+            if (fail)
+                throw Ice::ObjectNotExistException(__FILE__, __LINE__, cur.id, cur.facet, op);
         } else if (op == "ice_isA") {
             Ice::InputStream in(s_.com, cur.encoding, inParams);
             std::string id;
@@ -315,7 +435,8 @@ public:
                 Print(line + op + " bad arguments: " + ErrorText(e));
                 throw;
             }
-            if (op == "initiateQiullgateDelegate") s_.SetDelegate(args[2].s, args[1].i);
+            if (op == "initiateQiullgateDelegate")
+                s_.SetDelegate(args[2].s, args[1].i);
             line += FormatCall(op, args);
             if (sig->result == 'i') {
                 Ice::Int answer = s_.Answer(op);
@@ -323,6 +444,8 @@ public:
                 line += " -> " + std::to_string(answer);
             }
             Print(line);
+            if (s_.browser)
+                s_.browser->Relay(op, std::vector<Value>(args.begin() + 1, args.end()));
             s_.Received(op);
         }
         out.endEncapsulation();
@@ -348,48 +471,93 @@ struct Options {
     int exitAfterSec = 0;
     int waitSec = 60;
     bool quietPings = false;
+    int pagePort = -1;
+    std::string dataFile;
+    std::string keepDir;
     std::vector<std::string> extra;
 };
 
-bool ToInt(const char* text, int& v) {
+bool ToInt(const char* text, int& v)
+{
     char* end = nullptr;
     long n = strtol(text, &end, 10);
-    if (!*text || *end || n < INT32_MIN || n > INT32_MAX) return false;
+    if (!*text || *end || n < INT32_MIN || n > INT32_MAX)
+        return false;
     v = static_cast<int>(n);
     return true;
 }
 
-int Usage() {
-    fprintf(stderr,
-            "usage: standin-gateway [-p port] [-q quillgate | -n] [-s session] [-H hostarg] [-o file]\n"
-            "                       [-S script] [-r code] [-b ms | -1] [-x sec] [-w sec] [-Q]\n"
-            "                       [-- quillgate args]\n");
+int Usage()
+{
+    fprintf(stderr, "usage: standin-gateway [-p port] [-q quillgate | -n] [-s session] [-H hostarg] [-o file]\n"
+                    "                       [-S script] [-r code] [-b ms | -1] [-x sec] [-w sec] [-Q]\n"
+                    "                       [-W page-port] [-D data-file] [-K keep-dir]\n"
+                    "                       [-- quillgate args]\n");
     return 2;
 }
 
-bool ParseOptions(int argc, char** argv, Options& o) {
+bool ParseOptions(int argc, char** argv, Options& o)
+{
     int c;
-    while ((c = getopt(argc, argv, "p:q:ns:H:o:S:r:b:1x:w:Q")) != -1) {
+    while ((c = getopt(argc, argv, "p:q:ns:H:o:S:r:b:1x:w:QW:D:K:")) != -1) {
         bool ok = true;
         switch (c) {
-            case 'p': ok = ToInt(optarg, o.port) && o.port >= 0 && o.port < 65536; break;
-            case 'q': o.quillgate = optarg; break;
-            case 'n': o.noStart = true; break;
-            case 's': o.session = optarg; break;
-            case 'H': o.hostArg = optarg; break;
-            case 'o': o.outFile = optarg; break;
-            case 'S': o.script = optarg; break;
-            case 'r': ok = ToInt(optarg, o.registerAnswer); break;
-            case 'b': ok = ToInt(optarg, o.heartbeatMs) && o.heartbeatMs > 0; break;
-            case '1': o.heartbeatOnce = true; break;
-            case 'x': ok = ToInt(optarg, o.exitAfterSec) && o.exitAfterSec > 0; break;
-            case 'w': ok = ToInt(optarg, o.waitSec) && o.waitSec >= 0; break;
-            case 'Q': o.quietPings = true; break;
-            default: ok = false;
+        case 'p':
+            ok = ToInt(optarg, o.port) && o.port >= 0 && o.port < 65536;
+            break;
+        case 'q':
+            o.quillgate = optarg;
+            break;
+        case 'n':
+            o.noStart = true;
+            break;
+        case 's':
+            o.session = optarg;
+            break;
+        case 'H':
+            o.hostArg = optarg;
+            break;
+        case 'o':
+            o.outFile = optarg;
+            break;
+        case 'S':
+            o.script = optarg;
+            break;
+        case 'r':
+            ok = ToInt(optarg, o.registerAnswer);
+            break;
+        case 'b':
+            ok = ToInt(optarg, o.heartbeatMs) && o.heartbeatMs > 0;
+            break;
+        case '1':
+            o.heartbeatOnce = true;
+            break;
+        case 'x':
+            ok = ToInt(optarg, o.exitAfterSec) && o.exitAfterSec > 0;
+            break;
+        case 'w':
+            ok = ToInt(optarg, o.waitSec) && o.waitSec >= 0;
+            break;
+        case 'Q':
+            o.quietPings = true;
+            break;
+        case 'W':
+            ok = ToInt(optarg, o.pagePort) && o.pagePort >= 0 && o.pagePort < 65536;
+            break;
+        case 'D':
+            o.dataFile = optarg;
+            break;
+        case 'K':
+            o.keepDir = optarg;
+            break;
+        default:
+            ok = false;
         }
-        if (!ok) return false;
+        if (!ok)
+            return false;
     }
-    for (int k = optind; k < argc; ++k) o.extra.push_back(argv[k]);
+    for (int k = optind; k < argc; ++k)
+        o.extra.push_back(argv[k]);
     if (o.quillgate.empty()) {
         char self[4096] = {0};
         ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
@@ -400,8 +568,71 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     return true;
 }
 
+// A thread of the script that makes its queued calls in order.
+class Lane
+{
+public:
+    explicit Lane(Session& s) : s_(s), thread_(&Lane::Run, this) {}
+    ~Lane()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            stop_ = true;
+            cv_.notify_all();
+        }
+        thread_.join();
+    }
+
+    void Queue(const std::string& op, const std::vector<Value>& args)
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        calls_.push_back({op, args});
+        cv_.notify_all();
+    }
+
+    // Waits until the queue is empty and no call is on its way.
+    void Drain()
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [&] { return calls_.empty() && !busy_; });
+    }
+
+private:
+    struct Pending {
+        std::string op;
+        std::vector<Value> args;
+    };
+
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        for (;;) {
+            cv_.wait(lock, [&] { return stop_ || !calls_.empty(); });
+            if (calls_.empty())
+                return;
+            Pending call = calls_.front();
+            calls_.erase(calls_.begin());
+            busy_ = true;
+            lock.unlock();
+            s_.Call(call.op, call.args);
+            lock.lock();
+            busy_ = false;
+            cv_.notify_all();
+        }
+    }
+
+    Session& s_;
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<Pending> calls_;
+    bool busy_ = false;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
 // Starts quillgate with its stdin on a pipe; returns its pid or -1.
-pid_t StartQuillgate(const Options& o, int port, int& stdinFd) {
+pid_t StartQuillgate(const Options& o, int port, int& stdinFd)
+{
     std::vector<std::string> args = {o.quillgate, "-g", o.session, "-h",
                                      o.hostArg.empty() ? "127.0.0.1:" + std::to_string(port) : o.hostArg};
     args.insert(args.end(), o.extra.begin(), o.extra.end());
@@ -448,7 +679,8 @@ pid_t StartQuillgate(const Options& o, int port, int& stdinFd) {
         _exit(127);
     }
     close(fds[0]);
-    if (outFd >= 0) close(outFd);
+    if (outFd >= 0)
+        close(outFd);
     if (pid < 0) {
         Print(std::string("start fail: fork: ") + strerror(errno));
         close(fds[1]);
@@ -460,8 +692,74 @@ pid_t StartQuillgate(const Options& o, int port, int& stdinFd) {
     return pid;
 }
 
-// Runs the script; returns false on a bad line or a failed wait.
-bool RunScript(const std::string& path, Session& s, int stdinFd) {
+// Counts the lines of the SDK's journal ($QG_SDK_JOURNAL) that hold a text,
+// reading only what was appended since it last looked; a line not yet ended
+// waits for its end.
+class JournalCounter
+{
+public:
+    explicit JournalCounter(const std::string& text) : text_(text) {}
+
+    int Count()
+    {
+        if (!file_.is_open()) {
+            const char* path = getenv("QG_SDK_JOURNAL");
+            if (!path)
+                return count_;
+            file_.open(path);
+            if (!file_.is_open())
+                return count_;
+        }
+        std::string line;
+        while (std::getline(file_, line)) {
+            partial_ += line;
+            if (file_.eof())
+                break;
+            count_ += partial_.find(text_) != std::string::npos ? 1 : 0;
+            partial_.clear();
+        }
+        file_.clear();
+        return count_;
+    }
+
+private:
+    const std::string text_;
+    std::ifstream file_;
+    std::string partial_;
+    int count_ = 0;
+};
+
+// Waits at most ms for the SDK's journal to hold n lines that hold text:
+// frames come at the pace of the machine, not of the script.
+bool WaitForJournal(Session& s, int n, const std::string& text, int ms)
+{
+    const int stepMs = 50;
+    JournalCounter journal(text);
+    for (int waited = 0;; waited += stepMs) {
+        if (journal.Count() >= n)
+            return true;
+        if (waited >= ms || !s.Sleep(stepMs))
+            return false;
+    }
+}
+
+bool RunScriptLines(const std::string& path, Session& s, int stdinFd,
+                    std::map<std::string, std::unique_ptr<Lane>>& lanes);
+
+// Runs the script; returns false on a bad line or a failed wait. Every lane
+// has made its calls when it returns.
+bool RunScript(const std::string& path, Session& s, int stdinFd)
+{
+    std::map<std::string, std::unique_ptr<Lane>> lanes;
+    const bool ok = RunScriptLines(path, s, stdinFd, lanes);
+    for (auto& lane : lanes)
+        lane.second->Drain();
+    return ok;
+}
+
+bool RunScriptLines(const std::string& path, Session& s, int stdinFd,
+                    std::map<std::string, std::unique_ptr<Lane>>& lanes)
+{
     std::ifstream file(path);
     if (!file) {
         Print("script line 0: cannot open " + Quote(path));
@@ -469,9 +767,11 @@ bool RunScript(const std::string& path, Session& s, int stdinFd) {
     }
     std::string text;
     for (int lineNo = 1; std::getline(file, text); ++lineNo) {
-        if (s.Gone()) return true;
+        if (s.Gone())
+            return true;
         size_t start = text.find_first_not_of(" \t\r");
-        if (start == std::string::npos || text[start] == '#') continue;
+        if (start == std::string::npos || text[start] == '#')
+            continue;
         size_t end = text.find_last_not_of(" \t\r");
         text = text.substr(start, end - start + 1);
         size_t sp = text.find_first_of(" \t");
@@ -500,23 +800,49 @@ bool RunScript(const std::string& path, Session& s, int stdinFd) {
                 Print("wait " + word + " timeout");
                 return false;
             }
+        } else if (cmd == "journal") {
+            // journal N TEXT [MS]
+            std::istringstream words(rest);
+            std::string text;
+            int ms = kDefaultWaitMs;
+            std::string extra;
+            if (!(words >> n >> text) || n < 1 || ((words >> extra) && (!ToInt(extra.c_str(), ms) || ms < 0))) {
+                err = "usage: journal N TEXT [MS]";
+            } else {
+                const std::string what = "journal " + std::to_string(n) + " " + text;
+                if (WaitForJournal(s, n, text, ms)) {
+                    Print(what + " ok");
+                } else if (!s.Gone()) {
+                    Print(what + " timeout");
+                    return false;
+                }
+            }
         } else if (cmd == "sleep") {
-            if (!ToInt(rest.c_str(), n) || n < 0) err = "usage: sleep MS";
-            else s.Sleep(n);
+            if (!ToInt(rest.c_str(), n) || n < 0)
+                err = "usage: sleep MS";
+            else
+                s.Sleep(n);
         } else if (cmd == "heartbeat") {
-            if (rest == "once") s.SetHeartbeat(0, true);
-            else if (rest == "off") s.SetHeartbeat(0, false);
-            else if (ToInt(rest.c_str(), n) && n > 0) s.SetHeartbeat(n, false);
-            else err = "usage: heartbeat MS|once|off";
+            if (rest == "once")
+                s.SetHeartbeat(0, true);
+            else if (rest == "off")
+                s.SetHeartbeat(0, false);
+            else if (ToInt(rest.c_str(), n) && n > 0)
+                s.SetHeartbeat(n, false);
+            else
+                err = "usage: heartbeat MS|once|off";
         } else if (cmd == "answer") {
-            if (!kGatewayOps.Find(word) || !ToInt(after.c_str(), n)) err = "usage: answer OP CODE";
+            if (!kGatewayOps.Find(word) || !ToInt(after.c_str(), n))
+                err = "usage: answer OP CODE";
             else {
                 s.SetAnswer(word, n);
                 Print("answer " + word + " " + std::to_string(n));
             }
         } else if (cmd == "fail-ping") {
-            if (rest.empty()) n = 1;
-            else if (!ToInt(rest.c_str(), n) || n < 1) err = "usage: fail-ping [N]";
+            if (rest.empty())
+                n = 1;
+            else if (!ToInt(rest.c_str(), n) || n < 1)
+                err = "usage: fail-ping [N]";
             if (err.empty()) {
                 s.AddPingFailures(n);
                 Print("fail-ping " + std::to_string(n));
@@ -527,7 +853,8 @@ bool RunScript(const std::string& path, Session& s, int stdinFd) {
             } else {
                 s.adapter->hold();
                 s.Sleep(n);
-                if (!s.Gone()) s.adapter->activate();
+                if (!s.Gone())
+                    s.adapter->activate();
             }
         } else if (cmd == "stdin") {
             OpSig sig = {"stdin", "s", 'v'};
@@ -540,6 +867,34 @@ bool RunScript(const std::string& path, Session& s, int stdinFd) {
                     err = std::string("stdin write failed: ") + strerror(errno);
                 }
             }
+        } else if (cmd == "lane") {
+            // lane NAME call OP ARG...
+            std::string op = after.substr(0, after.find_first_of(" \t"));
+            std::string opArgs =
+                op.size() < after.size() ? after.substr(after.find_first_not_of(" \t", op.size())) : "";
+            std::string name = opArgs.substr(0, opArgs.find_first_of(" \t"));
+            std::string callArgs =
+                name.size() < opArgs.size() ? opArgs.substr(opArgs.find_first_not_of(" \t", name.size())) : "";
+            const OpSig* sig = op == "call" ? kServedOps.Find(name) : nullptr;
+            std::vector<Value> args;
+            if (word.empty() || op != "call") {
+                err = "usage: lane NAME call OP ARG...";
+            } else if (!sig) {
+                err = "unknown operation " + Quote(name);
+            } else if (ParseArgs(callArgs, *sig, args, err)) {
+                std::unique_ptr<Lane>& lane = lanes[word];
+                if (!lane)
+                    lane.reset(new Lane(s));
+                lane->Queue(name, args);
+            }
+        } else if (cmd == "page") {
+            if (!s.browser)
+                err = "page commands need -W";
+            else if (!s.browser->Script(rest, err) && err.empty())
+                return false;
+        } else if (cmd == "join") {
+            for (auto& lane : lanes)
+                lane.second->Drain();
         } else if (cmd == "exit") {
             s.GoAway();
             return true;
@@ -555,16 +910,19 @@ bool RunScript(const std::string& path, Session& s, int stdinFd) {
 }
 
 // True while pid names a live process (a zombie counts as gone).
-bool Alive(pid_t pid) {
+bool Alive(pid_t pid)
+{
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
-    if (!stat || !std::getline(stat, text)) return false;
+    if (!stat || !std::getline(stat, text))
+        return false;
     size_t paren = text.rfind(')');
     return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] != 'Z';
 }
 
 // Waits at most waitMs for quillgate (and a daemon it forked) to end.
-void AwaitQuillgate(pid_t child, int daemonPid, int waitMs) {
+void AwaitQuillgate(pid_t child, int daemonPid, int waitMs)
+{
     const int stepMs = 50;
     int status = 0;
     int waited = 0;
@@ -584,7 +942,8 @@ void AwaitQuillgate(pid_t child, int daemonPid, int waitMs) {
     } else if (WIFSIGNALED(status)) {
         Print("quillgate signal " + std::to_string(WTERMSIG(status)));
     }
-    if (daemonPid <= 0 || daemonPid == child || daemonPid == getpid()) return;
+    if (daemonPid <= 0 || daemonPid == child || daemonPid == getpid())
+        return;
     while (Alive(daemonPid) && waited < waitMs) {
         usleep(stepMs * 1000);
         waited += stepMs;
@@ -599,9 +958,11 @@ void AwaitQuillgate(pid_t child, int daemonPid, int waitMs) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     Options o;
-    if (!ParseOptions(argc, argv, o)) return Usage();
+    if (!ParseOptions(argc, argv, o))
+        return Usage();
     signal(SIGPIPE, SIG_IGN);
 
     Session s;
@@ -615,37 +976,64 @@ int main(int argc, char** argv) {
         init.properties->setProperty("Ice.Warn.Connections", "0");
         init.properties->setProperty("Ice.Warn.Dispatch", "0");
         s.com = Ice::initialize(init);
-        s.adapter = s.com->createObjectAdapterWithEndpoints("StandinGateway",
-                                                           "tcp -h 127.0.0.1 -p " + std::to_string(o.port));
+        s.adapter =
+            s.com->createObjectAdapterWithEndpoints("StandinGateway", "tcp -h 127.0.0.1 -p " + std::to_string(o.port));
         s.adapter->add(new GatewayServant(s), Ice::stringToIdentity("CorvaneWebRtcGWServer"));
         s.adapter->activate();
         Ice::IPEndpointInfoPtr info = Ice::IPEndpointInfoPtr::dynamicCast(s.adapter->getEndpoints().at(0)->getInfo());
         port = info ? info->port : o.port;
     } catch (const Ice::Exception& e) {
         fprintf(stderr, "standin-gateway: %s\n", e.what());
-        if (s.com) s.com->destroy();
+        if (s.com)
+            s.com->destroy();
         return 1;
     }
     s.SetAnswer("initiateQiullgateDelegate", o.registerAnswer);
     s.SetHeartbeat(o.heartbeatMs, o.heartbeatOnce);
     Print("listening 127.0.0.1:" + std::to_string(port));
+    std::unique_ptr<BrowserSide> browser;
+    if (o.pagePort >= 0) {
+        browser.reset(new BrowserSide(
+            o.dataFile, o.keepDir,
+            [&s](const std::string& op, const std::vector<Value>& args, int& result) {
+                return s.Call(op, args, &result);
+            },
+            [](const std::string& line) { Print(line); }));
+        std::string error;
+        if (!browser->Start(o.pagePort, error)) {
+            fprintf(stderr, "standin-gateway: %s\n", error.c_str());
+            s.com->destroy();
+            return 1;
+        }
+        s.browser = browser.get();
+        Print("page http://127.0.0.1:" + std::to_string(browser->Port()) + "/");
+    }
 
     std::thread heartbeat(&Session::HeartbeatLoop, &s);
     std::thread watchdog;
-    if (o.exitAfterSec > 0) watchdog = std::thread(&Session::ExitAfter, &s, o.exitAfterSec);
+    if (o.exitAfterSec > 0)
+        watchdog = std::thread(&Session::ExitAfter, &s, o.exitAfterSec);
 
     int stdinFd = -1;
     pid_t child = o.noStart ? 0 : StartQuillgate(o, port, stdinFd);
     bool ok = child >= 0;
-    if (ok && !o.script.empty()) ok = RunScript(o.script, s, stdinFd);
+    if (ok && !o.script.empty())
+        ok = RunScript(o.script, s, stdinFd);
     // After a failed script there is nothing left to see: end quillgate at once.
-    if (child > 0) AwaitQuillgate(child, s.DelegatePid(), ok ? o.waitSec * 1000 : 0);
-    if (child == 0 && ok) s.Sleep(o.waitSec * 1000);  // serve on until told to go
-    if (stdinFd >= 0) close(stdinFd);
+    if (child > 0)
+        AwaitQuillgate(child, s.DelegatePid(), ok ? o.waitSec * 1000 : 0);
+    if (child == 0 && ok)
+        s.Sleep(o.waitSec * 1000);  // serve on until told to go
+    if (stdinFd >= 0)
+        close(stdinFd);
 
+    // The page's calls end before Ice does.
+    if (browser)
+        browser->Stop();
     s.Stop();
     heartbeat.join();
-    if (watchdog.joinable()) watchdog.join();
+    if (watchdog.joinable())
+        watchdog.join();
     s.com->destroy();
     Print(std::string("done ") + (ok ? "0" : "1"));
     return ok ? 0 : 1;

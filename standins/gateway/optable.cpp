@@ -1,5 +1,8 @@
 #include "optable.h"
 
+#include "quote_bytes.h"
+#include "util/cv_ioutils.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -100,118 +103,121 @@ const OpSig kGateway[] = {
     {"notifyMicStateChange", "sii", 'i'},
 };
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Reads one quoted string starting at text[pos] == '"'; pos ends after the closing quote.
-bool ReadQuoted(const std::string& text, size_t& pos, std::string& out, std::string& err) {
+bool ReadQuoted(const std::string& text, size_t& pos, std::string& out, std::string& err)
+{
     ++pos;
     while (pos < text.size()) {
         char c = text[pos++];
-        if (c == '"') return true;
+        if (c == '"')
+            return true;
         if (c != '\\') {
             out += c;
             continue;
         }
-        if (pos >= text.size()) break;
+        if (pos >= text.size())
+            break;
         char e = text[pos++];
         switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case 'x': {
-                int hi = pos < text.size() ? HexDigit(text[pos]) : -1;
-                int lo = pos + 1 < text.size() ? HexDigit(text[pos + 1]) : -1;
-                if (hi < 0 || lo < 0) {
-                    err = "bad \\x escape";
-                    return false;
-                }
-                out += static_cast<char>(hi * 16 + lo);
-                pos += 2;
-                break;
-            }
-            default:
-                err = std::string("unknown escape \\") + e;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case '"':
+            out += '"';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        case 'x': {
+            int hi = pos < text.size() ? HexDigitValue(text[pos]) : -1;
+            int lo = pos + 1 < text.size() ? HexDigitValue(text[pos + 1]) : -1;
+            if (hi < 0 || lo < 0) {
+                err = "bad \\x escape";
                 return false;
+            }
+            out += static_cast<char>(hi * 16 + lo);
+            pos += 2;
+            break;
+        }
+        default:
+            err = std::string("unknown escape \\") + e;
+            return false;
         }
     }
     err = "unterminated string";
     return false;
 }
 
-bool ParseInt(const std::string& tok, Ice::Int& v) {
-    if (tok.empty()) return false;
+bool ParseInt(const std::string& tok, Ice::Int& v)
+{
+    if (tok.empty())
+        return false;
     errno = 0;
     char* end = nullptr;
     long long n = std::strtoll(tok.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || n < INT32_MIN || n > UINT32_MAX) return false;
+    if (errno != 0 || *end != '\0' || n < INT32_MIN || n > UINT32_MAX)
+        return false;
     v = static_cast<Ice::Int>(static_cast<uint32_t>(n));  // 0xffffffff reads as -1
     return true;
 }
 
 }  // namespace
 
-const OpTable kServedOps = {"::rpcCorvane::rpcCorvaneWebRtcQuillgate", kServed,
-                            sizeof(kServed) / sizeof(kServed[0])};
-const OpTable kGatewayOps = {"::rpcCorvane::rpcCorvaneWebRtcGw", kGateway,
-                             sizeof(kGateway) / sizeof(kGateway[0])};
+const OpTable kServedOps = {"::rpcCorvane::rpcCorvaneWebRtcQuillgate", kServed, sizeof(kServed) / sizeof(kServed[0])};
+const OpTable kGatewayOps = {"::rpcCorvane::rpcCorvaneWebRtcGw", kGateway, sizeof(kGateway) / sizeof(kGateway[0])};
 
-const OpSig* OpTable::Find(const std::string& name) const {
+const OpSig* OpTable::Find(const std::string& name) const
+{
     for (size_t k = 0; k < count; ++k) {
-        if (name == ops[k].name) return &ops[k];
+        if (name == ops[k].name)
+            return &ops[k];
     }
     return nullptr;
 }
 
-std::string Quote(const std::string& bytes) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            default:
-                if (c < 0x20) {
-                    out += "\\x";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 15];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
+std::string Quote(const std::string& bytes)
+{
+    return QuoteBytes(bytes.data(), bytes.size());
 }
 
-std::string FormatCall(const std::string& op, const std::vector<Value>& args) {
+std::string FormatCall(const std::string& op, const std::vector<Value>& args)
+{
     std::string out = op + "(";
     for (size_t k = 0; k < args.size(); ++k) {
-        if (k) out += ", ";
+        if (k)
+            out += ", ";
         const Value& v = args[k];
         switch (v.kind) {
-            case 'i': out += std::to_string(v.i); break;
-            case 'b': out += v.b ? "true" : "false"; break;
-            case 'p': out += v.s.empty() ? "null" : Quote(v.s); break;
-            default: out += Quote(v.s); break;
+        case 'i':
+            out += std::to_string(v.i);
+            break;
+        case 'b':
+            out += v.b ? "true" : "false";
+            break;
+        case 'p':
+            out += v.s.empty() ? "null" : Quote(v.s);
+            break;
+        default:
+            out += Quote(v.s);
+            break;
         }
     }
     return out + ")";
 }
 
-bool ParseArgs(const std::string& text, const OpSig& sig, std::vector<Value>& out, std::string& err) {
+bool ParseArgs(const std::string& text, const OpSig& sig, std::vector<Value>& out, std::string& err)
+{
     out.clear();
     size_t pos = 0;
     for (const char* kind = sig.params;; ++kind) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == ',')) ++pos;
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == ','))
+            ++pos;
         if (*kind == '\0') {
             if (pos < text.size()) {
                 err = std::string(sig.name) + " takes " + std::to_string(out.size()) + " arguments";
@@ -220,8 +226,7 @@ bool ParseArgs(const std::string& text, const OpSig& sig, std::vector<Value>& ou
             return true;
         }
         if (pos >= text.size()) {
-            err = std::string(sig.name) + " needs " + std::to_string(std::string(sig.params).size()) +
-                  " arguments";
+            err = std::string(sig.name) + " needs " + std::to_string(std::string(sig.params).size()) + " arguments";
             return false;
         }
         Value v;
@@ -231,7 +236,8 @@ bool ParseArgs(const std::string& text, const OpSig& sig, std::vector<Value>& ou
                 err = "argument " + std::to_string(out.size() + 1) + " must be a quoted string";
                 return false;
             }
-            if (!ReadQuoted(text, pos, v.s, err)) return false;
+            if (!ReadQuoted(text, pos, v.s, err))
+                return false;
         } else {
             size_t end = text.find_first_of(" \t,", pos);
             std::string tok = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
@@ -244,8 +250,8 @@ bool ParseArgs(const std::string& text, const OpSig& sig, std::vector<Value>& ou
                 ok = ParseInt(tok, v.i);
             }
             if (!ok) {
-                err = "argument " + std::to_string(out.size() + 1) + ": bad " +
-                      (*kind == 'b' ? "bool" : "int") + " '" + tok + "'";
+                err = "argument " + std::to_string(out.size() + 1) + ": bad " + (*kind == 'b' ? "bool" : "int") + " '" +
+                      tok + "'";
                 return false;
             }
         }
@@ -253,15 +259,24 @@ bool ParseArgs(const std::string& text, const OpSig& sig, std::vector<Value>& ou
     }
 }
 
-std::vector<Ice::Byte> EncodeArgs(const Ice::CommunicatorPtr& com, const std::vector<Value>& args) {
+std::vector<Ice::Byte> EncodeArgs(const Ice::CommunicatorPtr& com, const std::vector<Value>& args)
+{
     Ice::OutputStream out(com);
     out.startEncapsulation();
     for (const Value& v : args) {
         switch (v.kind) {
-            case 'i': out.write(v.i); break;
-            case 'b': out.write(v.b); break;
-            case 'p': out.write(v.s.empty() ? Ice::ObjectPrx() : com->stringToProxy(v.s)); break;
-            default: out.write(v.s, false); break;
+        case 'i':
+            out.write(v.i);
+            break;
+        case 'b':
+            out.write(v.b);
+            break;
+        case 'p':
+            out.write(v.s.empty() ? Ice::ObjectPrx() : com->stringToProxy(v.s));
+            break;
+        default:
+            out.write(v.s, false);
+            break;
         }
     }
     out.endEncapsulation();
@@ -270,8 +285,9 @@ std::vector<Ice::Byte> EncodeArgs(const Ice::CommunicatorPtr& com, const std::ve
     return bytes;
 }
 
-std::vector<Value> DecodeArgs(const Ice::CommunicatorPtr& com, const Ice::EncodingVersion& enc,
-                              const OpSig& sig, const std::vector<Ice::Byte>& bytes) {
+std::vector<Value> DecodeArgs(const Ice::CommunicatorPtr& com, const Ice::EncodingVersion& enc, const OpSig& sig,
+                              const std::vector<Ice::Byte>& bytes)
+{
     Ice::InputStream in(com, enc, bytes);
     std::vector<Value> args;
     in.startEncapsulation();
@@ -279,15 +295,22 @@ std::vector<Value> DecodeArgs(const Ice::CommunicatorPtr& com, const Ice::Encodi
         Value v;
         v.kind = *kind;
         switch (*kind) {
-            case 'i': in.read(v.i); break;
-            case 'b': in.read(v.b); break;
-            case 'p': {
-                Ice::ObjectPrx p;
-                in.read(p);
-                if (p) v.s = com->proxyToString(p);
-                break;
-            }
-            default: in.read(v.s, false); break;
+        case 'i':
+            in.read(v.i);
+            break;
+        case 'b':
+            in.read(v.b);
+            break;
+        case 'p': {
+            Ice::ObjectPrx p;
+            in.read(p);
+            if (p)
+                v.s = com->proxyToString(p);
+            break;
+        }
+        default:
+            in.read(v.s, false);
+            break;
         }
         args.push_back(v);
     }

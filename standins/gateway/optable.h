@@ -49,7 +49,7 @@ bool ParseArgs(const std::string& text, const OpSig& sig, std::vector<Value>& ou
 std::vector<Ice::Byte> EncodeArgs(const Ice::CommunicatorPtr& com, const std::vector<Value>& args);
 
 // Decodes the in-parameters of a request; throws Ice's unmarshalling errors.
-std::vector<Value> DecodeArgs(const Ice::CommunicatorPtr& com, const Ice::EncodingVersion& enc,
-                              const OpSig& sig, const std::vector<Ice::Byte>& bytes);
+std::vector<Value> DecodeArgs(const Ice::CommunicatorPtr& com, const Ice::EncodingVersion& enc, const OpSig& sig,
+                              const std::vector<Ice::Byte>& bytes);
 
 }  // namespace standin

@@ -1,22 +1,24 @@
 // Both gateway RPC interfaces over real Ice on 127.0.0.1: generated proxies
 // against generated skeletons, plus raw requests the generated code must refuse.
-#include "recording_servants.h"
+#include "tests/support/recording_servants.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
-#include <iterator>
 #include <functional>
+#include <iterator>
 
 namespace {
 
 using rpcCorvane::rpcCorvaneWebRtcGwPrx;
 using rpcCorvane::rpcCorvaneWebRtcQuillgatePrx;
 
-class RpcLoopback : public ::testing::Test {
+class RpcLoopback : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         Ice::InitializationData quiet;
         quiet.properties = Ice::createProperties();
         quiet.properties->setProperty("Ice.Warn.Dispatch", "0");
@@ -35,24 +37,28 @@ protected:
         client_ = Ice::initialize(init);
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         client_->destroy();
         server_->destroy();
     }
 
-    Ice::ObjectPrx Plain(const std::string& identity) {
+    Ice::ObjectPrx Plain(const std::string& identity)
+    {
         Ice::ObjectPrx local = adapter_->createProxy(Ice::stringToIdentity(identity));
         return client_->stringToProxy(local->ice_toString());
     }
 
-    rpcCorvaneWebRtcQuillgatePrx Quillgate() {
+    rpcCorvaneWebRtcQuillgatePrx Quillgate()
+    {
         return rpcCorvaneWebRtcQuillgatePrx::uncheckedCast(Plain("CorvaneWebRtcQuillgate"));
     }
 
     rpcCorvaneWebRtcGwPrx Gateway() { return rpcCorvaneWebRtcGwPrx::uncheckedCast(Plain("CorvaneWebRtcGWServer")); }
 
     // Sends raw in-parameters to the served object; returns the name of the refusal.
-    std::string RawRefusal(const std::string& op, Ice::OperationMode mode, const std::vector<Ice::Byte>& params) {
+    std::string RawRefusal(const std::string& op, Ice::OperationMode mode, const std::vector<Ice::Byte>& params)
+    {
         std::vector<Ice::Byte> out;
         try {
             Plain("CorvaneWebRtcQuillgate")->ice_invoke(op, mode, params, out);
@@ -64,7 +70,8 @@ protected:
         return "none";
     }
 
-    std::vector<Ice::Byte> Encode(const std::function<void(Ice::OutputStream&)>& write) {
+    std::vector<Ice::Byte> Encode(const std::function<void(Ice::OutputStream&)>& write)
+    {
         Ice::OutputStream os(client_);
         os.startEncapsulation();
         write(os);
@@ -80,7 +87,8 @@ protected:
     IceUtil::Handle<RecordingGateway> gateway_;
 };
 
-TEST_F(RpcLoopback, ServedOperationsCarryTheirArgumentsInOrder) {
+TEST_F(RpcLoopback, ServedOperationsCarryTheirArgumentsInOrder)
+{
     rpcCorvaneWebRtcQuillgatePrx q = Quillgate();
     struct Case {
         std::function<Ice::Int()> call;
@@ -101,17 +109,20 @@ TEST_F(RpcLoopback, ServedOperationsCarryTheirArgumentsInOrder) {
     }
     std::vector<std::string> calls = quillgate_->Calls();
     ASSERT_EQ(std::size(cases), calls.size());
-    for (size_t k = 0; k < calls.size(); ++k) EXPECT_EQ(cases[k].recorded, calls[k]);
+    for (size_t k = 0; k < calls.size(); ++k)
+        EXPECT_EQ(cases[k].recorded, calls[k]);
 }
 
-TEST_F(RpcLoopback, BeginCallOfServedOperationCompletes) {
+TEST_F(RpcLoopback, BeginCallOfServedOperationCompletes)
+{
     rpcCorvaneWebRtcQuillgatePrx q = Quillgate();
     Ice::AsyncResultPtr r = q->begin_sendTextMessage(9, 42, true, "hi");
     EXPECT_EQ(7, q->end_sendTextMessage(r));
     EXPECT_EQ(std::vector<std::string>{"sendTextMessage(9, 42, true, \"hi\")"}, quillgate_->Calls());
 }
 
-TEST_F(RpcLoopback, CheckedCastAnswersByTypeId) {
+TEST_F(RpcLoopback, CheckedCastAnswersByTypeId)
+{
     EXPECT_TRUE(rpcCorvaneWebRtcQuillgatePrx::checkedCast(Plain("CorvaneWebRtcQuillgate")));
     EXPECT_FALSE(rpcCorvaneWebRtcGwPrx::checkedCast(Plain("CorvaneWebRtcQuillgate")));
     EXPECT_TRUE(rpcCorvaneWebRtcGwPrx::checkedCast(Plain("CorvaneWebRtcGWServer")));
@@ -121,7 +132,8 @@ TEST_F(RpcLoopback, CheckedCastAnswersByTypeId) {
     EXPECT_EQ("::rpcCorvane::rpcCorvaneWebRtcGw", rpcCorvane::rpcCorvaneWebRtcGw::ice_staticId());
 }
 
-TEST_F(RpcLoopback, MalformedRequestsAreRefusedWithoutReachingTheServant) {
+TEST_F(RpcLoopback, MalformedRequestsAreRefusedWithoutReachingTheServant)
+{
     std::vector<Ice::Byte> connectArgs = Encode([](Ice::OutputStream& os) {
         os.write(Ice::Int(1));
         os.write(std::string("addr"));
@@ -140,12 +152,14 @@ TEST_F(RpcLoopback, MalformedRequestsAreRefusedWithoutReachingTheServant) {
         {"idempotent mode", "connect", Ice::Idempotent, connectArgs, "UnknownLocal"},
         {"parameters cut short", "connect", Ice::Normal, shortArgs, "UnknownLocal"},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.refusal, RawRefusal(c.op, c.mode, c.params)) << c.what;
+    for (const Case& c : cases)
+        EXPECT_EQ(c.refusal, RawRefusal(c.op, c.mode, c.params)) << c.what;
     EXPECT_TRUE(quillgate_->Calls().empty());
     EXPECT_EQ("none", RawRefusal("connect", Ice::Normal, connectArgs));
 }
 
-TEST_F(RpcLoopback, AnyNonZeroBoolByteReadsAsTrue) {
+TEST_F(RpcLoopback, AnyNonZeroBoolByteReadsAsTrue)
+{
     std::vector<Ice::Byte> params = Encode([](Ice::OutputStream& os) {
         os.write(Ice::Int(5));
         os.write(Ice::Int(1001));
@@ -156,7 +170,8 @@ TEST_F(RpcLoopback, AnyNonZeroBoolByteReadsAsTrue) {
     EXPECT_EQ(std::vector<std::string>{"userCameraControl(5, 1001, true)"}, quillgate_->Calls());
 }
 
-TEST_F(RpcLoopback, GatewayServantReceivesRegistrationRepliesAndNotifications) {
+TEST_F(RpcLoopback, GatewayServantReceivesRegistrationRepliesAndNotifications)
+{
     rpcCorvaneWebRtcGwPrx gw = rpcCorvaneWebRtcGwPrx::checkedCast(Plain("CorvaneWebRtcGWServer"));
     ASSERT_TRUE(gw);
     rpcCorvaneWebRtcQuillgatePrx self = Quillgate();
@@ -172,7 +187,8 @@ TEST_F(RpcLoopback, GatewayServantReceivesRegistrationRepliesAndNotifications) {
     EXPECT_EQ(1u, std::count(calls.begin(), calls.end(), "shutdown()"));
 }
 
-TEST_F(RpcLoopback, OperationsWithResultRefuseOneWayProxies) {
+TEST_F(RpcLoopback, OperationsWithResultRefuseOneWayProxies)
+{
     rpcCorvaneWebRtcGwPrx oneway = Gateway()->ice_oneway();
     EXPECT_THROW(oneway->replyLogout("s1", 1, 0), Ice::TwowayOnlyException);
     EXPECT_THROW(oneway->begin_notifyAppConfigInfo("s1"), IceUtil::Exception);

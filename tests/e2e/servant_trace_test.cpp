@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/gateway_run.h"
+#include "tests/e2e/call_result.h"
+#include "tests/support/gateway_run.h"
 
+using qgtest::CallResult;
 using qgtest::GatewayRun;
 using qgtest::RunGateway;
 using qgtest::TempDir;
@@ -26,15 +28,18 @@ struct TraceCase {
 const TraceCase kCases[] = {
     {"connect 1 \"127.0.0.1:8906\"", "connect", 1, "invoke connect reqid:1, addrs:127.0.0.1:8906, ret:"},
     {"login 2 \"127.0.0.1:8906\" \"alice\" \"pw\" 3 \"{}\"", "login", 2,
-     "invoke login reqid:2, host:127.0.0.1:8906, userName:alice, passWord:pw, passEncType:3, ret:"},
+     "invoke login reqid:2, host:127.0.0.1:8906, userName:alice, passWord:***, passEncType:3, ret:"},
     {"loginEx 3 \"127.0.0.1:8906\" \"nick\" 1001 \"u1001\" \"app\" 1700000000 \"sig\" \"sp\" \"{}\"", "loginEx", 3,
      "invoke loginEx reqid:3, nickName:nick, userId:1001, strUserId:u1001, appId:app, timeStamp:1700000000, "
-     "siqStr:sig, strParam:sp, ret:"},
-    {"enterRoom 4 5 \"rpw\" 0", "enterRoom", 4, "invoke enterRoom reqid:4, roomid:5, roomPassWord:rpw, passEncType:0, ret:"},
+     "siqStr:***, strParam:sp, ret:"},
+    {"enterRoom 4 5 \"rpw\" 0", "enterRoom", 4,
+     "invoke enterRoom reqid:4, roomid:5, roomPassWord:***, passEncType:0, ret:"},
     {"enterRoomEx 5 \"lobby\" \"rpw\" 1", "enterRoomEx", 5,
-     "invoke enterRoomEx reqid:5, roomName:lobby, roomPassWord:rpw, passEncType:1, ret:"},
-    {"userCameraControl 7 2001 true", "userCameraControl", 7, "invoke userCameraControl reqid:7, userid:2001, open:1, ret:"},
-    {"userSpeakControl 8 2001 false", "userSpeakControl", 8, "invoke userSpeakControl reqid:8, userid:2001, open:0, ret:"},
+     "invoke enterRoomEx reqid:5, roomName:lobby, roomPassWord:***, passEncType:1, ret:"},
+    {"userCameraControl 7 2001 true", "userCameraControl", 7,
+     "invoke userCameraControl reqid:7, userid:2001, open:1, ret:"},
+    {"userSpeakControl 8 2001 false", "userSpeakControl", 8,
+     "invoke userSpeakControl reqid:8, userid:2001, open:0, ret:"},
     {"userCameraControlEx 9 2001 true 1 2 \"{\\\"a\\\":1}\"", "userCameraControlEx", 9,
      "invoke userCameraControlEx reqid:9, userid:2001, open:1, streamIndex:1, flags:2, strParam:{\"a\":1}, ret:"},
     {"userSpeakControlEx 10 2002 true 0 3 \"sp\"", "userSpeakControlEx", 10,
@@ -53,7 +58,8 @@ const TraceCase kCases[] = {
     {"setSDKOptionInt 18 301 7", "setSDKOptionInt", 18, "invoke setSDKOptionInt reqid:18, optName:301, optVal:7, ret:"},
     {"getSDKOptionString 19 300", "getSDKOptionString", 19, "invoke getSDKOptionString reqid:19, optName:300, ret:"},
     {"getSDKOptionInt 20 301", "getSDKOptionInt", 20, "invoke getSDKOptionInt reqid:20, optName:301, ret:"},
-    {"sdkControl 21 9 \"{\\\"x\\\":1}\"", "sdkControl", 21, "invoke sdkControl reqid:21, ctrlCode:9, param:{\"x\":1}, ret:"},
+    {"sdkControl 21 9 \"{\\\"x\\\":1}\"", "sdkControl", 21,
+     "invoke sdkControl reqid:21, ctrlCode:9, param:{\"x\":1}, ret:"},
     {"queryUserState 22 2001 15 0", "queryUserState", 22, "invoke queryUserState reqid:22, infoName:15, ret:"},
     {"transBuffer 23 2001 \"hi\"", "transBuffer", 23, "invoke transBuffer reqid:23, userId:2001, buf:hi, ret:"},
     {"transBufferEx 24 2001 \"hx\" 1 2 0", "transBufferEx", 24,
@@ -77,19 +83,11 @@ const TraceCase kCases[] = {
 // The result the gateway printed for the call of `op` with `reqid`.
 bool GatewayResult(const GatewayRun& run, const std::string& op, int reqid, std::string& result)
 {
-    const std::string prefix = "call " + op + "(" + std::to_string(reqid);
-    for (int at = run.Out(prefix); at >= 0; at = run.Out(prefix, at + 1)) {
-        const std::string& line = run.out[at];
-        const char next = line.size() > prefix.size() ? line[prefix.size()] : '\0';
-        if (next != ',' && next != ')')
-            continue;
-        const size_t arrow = line.rfind(") -> ");
-        if (arrow == std::string::npos)
-            return false;
-        result = line.substr(arrow + 5);
-        return true;
-    }
-    return false;
+    const std::string call = op + "(" + std::to_string(reqid);
+    result = CallResult(run, call + ",");
+    if (result.empty())
+        result = CallResult(run, call + ")");
+    return !result.empty();
 }
 
 }  // namespace
@@ -130,14 +128,61 @@ TEST(ServantTrace, EveryServedOperationWritesItsLineWithTheResultTheGatewayGot)
         EXPECT_LT(run.Log(c.trace, at + 1), 0) << "written twice";
     }
     // Fixed answers of the operations that do nothing.
-    for (const char* line : {"invoke connect reqid:1, addrs:127.0.0.1:8906, ret:-1 ",
-                             "invoke setUserStreamInfo reqid:27, userId:2001, streamIndex:0, infoName:3, infoVal:iv, ret:-1 ",
-                             "invoke getUserStreamInfo reqid:28, userId:2001, streamIndex:0, infoName:3, ret:-1 ",
-                             "invoke login reqid:2, host:127.0.0.1:8906, userName:alice, passWord:pw, passEncType:3, ret:0 ",
-                             "invoke logout reqid:34, ret:0 "})
+    for (const char* line :
+         {"invoke connect reqid:1, addrs:127.0.0.1:8906, ret:-1 ",
+          "invoke setUserStreamInfo reqid:27, userId:2001, streamIndex:0, infoName:3, infoVal:iv, ret:-1 ",
+          "invoke getUserStreamInfo reqid:28, userId:2001, streamIndex:0, infoName:3, ret:-1 ",
+          "invoke login reqid:2, host:127.0.0.1:8906, userName:alice, passWord:***, passEncType:3, ret:0 ",
+          "invoke logout reqid:34, ret:0 "})
         EXPECT_GE(run.Log(line), 0) << line << "\n" << run.Dump();
     EXPECT_GE(run.Log("sdk platform:iPhone, borwser:Safari, version:"), 0) << run.Dump();
     EXPECT_LT(run.Log("invoke connect reqid:100"), 0) << run.Dump();
     EXPECT_LT(run.Log("invoke heartBeat"), 0) << run.Dump();
     EXPECT_LT(run.Log("invoke setGeneralParam"), 0) << run.Dump();
+}
+
+TEST(ServantTrace, NoLineOfAWholeSessionHoldsAPasswordWhileTheSdkGetsThemAll)
+{
+    const std::vector<std::string> secrets = {"Pw-login-7731", "Srv-auth-5521", "Sig-ex-9931",
+                                              "Str-pass-4471", "Room-pw-1123",  "Room-pw-2234"};
+    const std::string script =
+        "wait initiateQiullgateDelegate\n"
+        "call setGeneralParam 1 1 \"{\\\"debugflag\\\":8,\\\"debuglevel\\\":1,\\\"h5handlestreamtype\\\":2}\"\n"
+        // The first server password is refused: its failure line is written too.
+        "call login 2 \"127.0.0.1:8906\" \"alice\" \"Pw-login-7731\" 0 "
+        "\"{\\\"serverauthpass\\\":\\\"Srv-auth-5521\\\"}\"\n"
+        "wait replyLogin\n"
+        "call login 3 \"127.0.0.1:8906\" \"alice\" \"Pw-login-7731\" 0 "
+        "\"{\\\"serverauthpass\\\":\\\"Srv-auth-5521\\\"}\"\n"
+        "wait replyLogin\n"
+        "call loginEx 4 \"127.0.0.1:8906\" \"nick\" 1001 \"u1001\" \"app\" 17 \"Sig-ex-9931\" "
+        "\"{\\\"appkey\\\":\\\"k\\\",\\\"password\\\":\\\"Str-pass-4471\\\"}\" \"{}\"\n"
+        "wait replyLogin\n"
+        "call enterRoom 5 5 \"Room-pw-1123\" 0\n"
+        "wait replyEnterRoom\n"
+        "call enterRoomEx 6 \"lobby\" \"Room-pw-2234\" 0\n"
+        "wait replyEnterRoom\n"
+        "call logout 7\n"
+        "wait replyLogout\n";
+    TempDir dir;
+    qgtest::SdkSetup sdk;
+    sdk.scenario = "selfid 1001\nroom *\nuser 2001\nreturn CVAPI_SetServerAuthPass 20 1\n";
+    // The command line's secret (-e) is a password too.
+    const GatewayRun run = RunGateway(dir, {"-w", "10", "--", "-e", "Cmd-secret-6612"}, script, 60, sdk);
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    ASSERT_GE(run.Log("Corvane Quillgate Cmdline:"), 0) << run.Dump();
+    for (const std::string& line : run.sdkLog)
+        EXPECT_EQ(line.find("Cmd-secret-6612"), std::string::npos) << line;
+    ASSERT_GE(run.Log("CCorvaneConnect::doLogin: SetServerAuthPass fail! pass:***, ret:20"), 0) << run.Dump();
+    ASSERT_GE(run.Log("invoke loginEx reqid:4, nickName:nick"), 0) << run.Dump();
+    EXPECT_GE(run.Log("invoke enterRoomEx reqid:6, roomName:lobby, roomPassWord:***, passEncType:0, ret:0 "), 0)
+        << run.Dump();
+
+    const std::string journal = qgtest::ReadFile(dir.File("sdk.journal"));
+    for (const std::string& secret : secrets) {
+        SCOPED_TRACE(secret);
+        for (const std::string& line : run.sdkLog)
+            EXPECT_EQ(line.find(secret), std::string::npos) << line;
+        EXPECT_NE(journal.find(secret), std::string::npos) << "the SDK did not get it";
+    }
 }

@@ -12,8 +12,8 @@
 
 #include "quillgate/session/connect_mgr.h"
 #include "quillgate/session/rpc_quillgate.h"
-#include "tests/comm/recording_servants.h"
-#include "tests/e2e/gateway_run.h"
+#include "tests/support/recording_servants.h"
+#include "tests/support/gateway_run.h"
 #include "util/cv_ioutils.h"
 
 using qgtest::TempDir;
@@ -57,7 +57,7 @@ protected:
     static void TearDownTestSuite()
     {
         rpc_->Release();
-        CConnectMgr::GetInstance().SetRpcProxy(nullptr);
+        CConnectMgr::GetInstance().SetServant(nullptr);
         rpc_ = nullptr;
         ice_->destroy();
         ice_ = nullptr;
@@ -135,7 +135,8 @@ TEST_F(RequestRouting, FailedOrAnsweredRequestsLeaveNothingBehindAndUnansweredKi
     // Buffer transfers are answered for their own id, once, whatever waits.
     EXPECT_EQ(Mgr().ReplyTransBuffer(35, 4), 0);
     EXPECT_EQ(Mgr().ReplyTransBufferEx(36, 0, 2), 0);
-    EXPECT_EQ(Next(2), (Calls{"replyTransBuffer(\"sess-route\", 35, 4)", "replyTransBufferEx(\"sess-route\", 36, 0, 2)"}));
+    EXPECT_EQ(Next(2),
+              (Calls{"replyTransBuffer(\"sess-route\", 35, 4)", "replyTransBufferEx(\"sess-route\", 36, 0, 2)"}));
 }
 
 TEST_F(RequestRouting, CameraOutsideTheSdkModeIsRefusedAndReleasesEveryWaitingCameraRequest)
@@ -167,22 +168,28 @@ struct ReplyCase {
     const char* sent;  // with request id 7
 };
 
-std::ostream& operator<<(std::ostream& os, const ReplyCase& c) { return os << c.name; }
+std::ostream& operator<<(std::ostream& os, const ReplyCase& c)
+{
+    return os << c.name;
+}
 
 const ReplyCase kReplies[] = {
     {"LeaveRoom", CConnectMgr::kRouteLeaveRoom, [](CConnectMgr& m) { return m.ReplyLeaveRoom(3); },
      "replyLeaveRoom(\"sess-route\", 7, 3)"},
     {"UserCameraControl", CConnectMgr::kRouteUserCameraControl,
-     [](CConnectMgr& m) { return m.ReplyUserCameraControl(2001, 4); }, "replyUserCameraControl(\"sess-route\", 7, 2001, 4)"},
+     [](CConnectMgr& m) { return m.ReplyUserCameraControl(2001, 4); },
+     "replyUserCameraControl(\"sess-route\", 7, 2001, 4)"},
     {"UserCameraControlEx", CConnectMgr::kRouteUserCameraControlEx,
      [](CConnectMgr& m) { return m.ReplyUserCameraControlEx(-1, 0); },
      "replyUserCameraControlEx(\"sess-route\", 7, -1, 0)"},
     {"UserSpeakControl", CConnectMgr::kRouteUserSpeakControl,
-     [](CConnectMgr& m) { return m.ReplyUserSpeakControl(2002, 0); }, "replyUserSpeakControl(\"sess-route\", 7, 2002, 0)"},
+     [](CConnectMgr& m) { return m.ReplyUserSpeakControl(2002, 0); },
+     "replyUserSpeakControl(\"sess-route\", 7, 2002, 0)"},
     {"UserSpeakControlEx", CConnectMgr::kRouteUserSpeakControlEx,
      [](CConnectMgr& m) { return m.ReplyUserSpeakControlEx(2002, 1); },
      "replyUserSpeakControlEx(\"sess-route\", 7, 2002, 1)"},
-    {"ConsultParam", CConnectMgr::kRouteConsult, [](CConnectMgr& m) { return m.ReplyConsultParam(5, 0, 1, "{\"p\":1}"); },
+    {"ConsultParam", CConnectMgr::kRouteConsult,
+     [](CConnectMgr& m) { return m.ReplyConsultParam(5, 0, 1, "{\"p\":1}"); },
      "replyConsultParam(\"sess-route\", 7, 0, 1, \"{\"p\":1}\")"},
     {"WebrtcConsult", CConnectMgr::kRouteWebrtcConsult,
      [](CConnectMgr& m) { return m.ReplyWebrtcConsult(5, "{\"sdp\":2}", 6); },
@@ -190,7 +197,8 @@ const ReplyCase kReplies[] = {
     {"ObjectSetValue", CConnectMgr::kRouteObjectSetValue, [](CConnectMgr& m) { return m.ReplyObjectSetValue(8); },
      "replyObjectSetValue(\"sess-route\", 7, 8)"},
     {"ObjectGetValue", CConnectMgr::kRouteObjectGetValue,
-     [](CConnectMgr& m) { return m.ReplyObjectGetValue(4, 1, 8, "v", 0); }, "replyObjectGetValue(\"sess-route\", 7, 0, \"v\")"},
+     [](CConnectMgr& m) { return m.ReplyObjectGetValue(4, 1, 8, "v", 0); },
+     "replyObjectGetValue(\"sess-route\", 7, 0, \"v\")"},
     {"ObjectGetIdList", CConnectMgr::kRouteObjectGetIdList,
      [](CConnectMgr& m) { return m.ReplyObjectGetIdList(4, "{\"jsonbuf\":[1]}", 0); },
      "replyObjectGetIdList(\"sess-route\", 7, 0, \"{\"jsonbuf\":[1]}\")"},
@@ -221,8 +229,7 @@ const ReplyCase kReplies[] = {
 };
 
 class ReplyRouting : public RequestRouting, public ::testing::WithParamInterface<ReplyCase>
-{
-};
+{};
 
 TEST_P(ReplyRouting, TakesItsKeyAndSendsItsReply)
 {

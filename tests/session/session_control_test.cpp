@@ -13,7 +13,8 @@
 #include "quillgate/session/connect_mgr.h"
 #include "quillgate/session/corvane_quillgate.h"
 #include "quillgate/session/rpc_quillgate.h"
-#include "tests/e2e/gateway_run.h"
+#include "tests/support/gateway_run.h"
+#include "tests/support/case_names.h"
 #include "util/cv_ioutils.h"
 
 using qgtest::GatewayRun;
@@ -23,15 +24,16 @@ using qgtest::TempDir;
 // ---- host:port parsing ----
 
 struct HostPortCase {
+    const char* name;
     const char* text;
     int ret;
     const char* host;  // expected host when ret is 0
     uint32_t port;
 };
+QG_PRINT_CASE_BY_NAME(HostPortCase)
 
 class HostPort : public ::testing::TestWithParam<HostPortCase>
-{
-};
+{};
 
 TEST_P(HostPort, SplitsOrLeavesUntouched)
 {
@@ -50,12 +52,15 @@ TEST_P(HostPort, SplitsOrLeavesUntouched)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, HostPort,
-    ::testing::Values(HostPortCase{"10.0.0.5:9000", 0, "10.0.0.5", 9000},
-                      HostPortCase{"10.0.0.5", -1, nullptr, 0}, HostPortCase{"", -1, nullptr, 0},
-                      HostPortCase{":9000", -1, nullptr, 0}, HostPortCase{"abc:xyz", 0, "abc", 0},
-                      HostPortCase{"::a::1", 0, "a", 1}, HostPortCase{"h:1:2", 0, "h", 1}));
+INSTANTIATE_TEST_SUITE_P(Texts, HostPort,
+                         ::testing::Values(HostPortCase{"host and port", "10.0.0.5:9000", 0, "10.0.0.5", 9000},
+                                           HostPortCase{"no colon", "10.0.0.5", -1, nullptr, 0},
+                                           HostPortCase{"empty", "", -1, nullptr, 0},
+                                           HostPortCase{"no host", ":9000", -1, nullptr, 0},
+                                           HostPortCase{"port not a number", "abc:xyz", 0, "abc", 0},
+                                           HostPortCase{"leading and repeated colons", "::a::1", 0, "a", 1},
+                                           HostPortCase{"second port ignored", "h:1:2", 0, "h", 1}),
+                         qgtest::ByName());
 
 TEST(HostPortLimits, ReadsAtMost99CharactersAndCutsTheHostToItsBuffer)
 {
@@ -92,10 +97,10 @@ struct BeatCase {
     uint32_t now;
     bool expired;
 };
+QG_PRINT_CASE_BY_NAME(BeatCase)
 
 class Heartbeat : public ::testing::TestWithParam<BeatCase>
-{
-};
+{};
 
 TEST_P(Heartbeat, FiresOnlyPast30000ms)
 {
@@ -103,20 +108,15 @@ TEST_P(Heartbeat, FiresOnlyPast30000ms)
     EXPECT_EQ(CConnectMgr::HeartbeatExpired(c.now, c.lastBeat), c.expired) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ticks, Heartbeat,
-    ::testing::Values(BeatCase{"never armed", 0, 4000000000u, false}, BeatCase{"fresh", 1000, 1005, false},
-                      BeatCase{"exactly 30000", 1000, 31000, false}, BeatCase{"30001", 1000, 31001, true},
-                      BeatCase{"wraps past 2^32", 0xFFFFFF00u, 0xFFFFFF00u + 30001u, true},
-                      BeatCase{"wraps, still fresh", 0xFFFFFF00u, 0x00000100u, false},
-                      BeatCase{"clock behind the beat", 100000, 100000 - 30001, true}),
-    [](const ::testing::TestParamInfo<BeatCase>& info) {
-        std::string n = info.param.name;
-        for (char& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+INSTANTIATE_TEST_SUITE_P(Ticks, Heartbeat,
+                         ::testing::Values(BeatCase{"never armed", 0, 4000000000u, false},
+                                           BeatCase{"fresh", 1000, 1005, false},
+                                           BeatCase{"exactly 30000", 1000, 31000, false},
+                                           BeatCase{"30001", 1000, 31001, true},
+                                           BeatCase{"wraps past 2^32", 0xFFFFFF00u, 0xFFFFFF00u + 30001u, true},
+                                           BeatCase{"wraps, still fresh", 0xFFFFFF00u, 0x00000100u, false},
+                                           BeatCase{"clock behind the beat", 100000, 100000 - 30001, true}),
+                         qgtest::ByName());
 
 // ---- the log road and the gateway client ----
 
@@ -174,7 +174,7 @@ TEST_F(SessionControl, BeforeRegistrationEveryCallIsRefusedSilently)
     EXPECT_EQ(rpc->notifyCoreSDKEvent("sess-none", 1, "{}"), -1);
     EXPECT_EQ(rpc->notifyTransBuffer("sess-none", 1, 2, "b"), -1);
     // Nor does the manager without a servant.
-    CConnectMgr::GetInstance().SetRpcProxy(nullptr);
+    CConnectMgr::GetInstance().SetServant(nullptr);
     EXPECT_EQ(CConnectMgr::GetInstance().NotifyAppConfigInfo(), -1);
     EXPECT_EQ(CConnectMgr::GetInstance().Logout(9), -1);
     EXPECT_EQ(CConnectMgr::GetInstance().NotifyLinkClose(3), -1);
@@ -249,13 +249,12 @@ private:
 TEST_F(SessionControl, GatewayClientSendsOwnSessionAndSyncCallsIgnoreTheAnswer)
 {
     TempDir dir;
-    GatewayProcess gateway(dir,
-                           "answer notifyCoreSDKEvent 7\n"
-                           "wait initiateQiullgateDelegate\n"
-                           "wait replyLogin\n"
-                           "wait notifyCoreSDKEvent\n"
-                           "wait notifyUserAtRoom\n"
-                           "exit\n");
+    GatewayProcess gateway(dir, "answer notifyCoreSDKEvent 7\n"
+                                "wait initiateQiullgateDelegate\n"
+                                "wait replyLogin\n"
+                                "wait notifyCoreSDKEvent\n"
+                                "wait notifyUserAtRoom\n"
+                                "exit\n");
     const int port = gateway.Port();
     ASSERT_GT(port, 0);
 
@@ -285,5 +284,5 @@ TEST_F(SessionControl, GatewayClientSendsOwnSessionAndSyncCallsIgnoreTheAnswer)
 
     rpc->Release();
     rpc->Release();  // a second stop is harmless
-    mgr.SetRpcProxy(nullptr);
+    mgr.SetServant(nullptr);
 }

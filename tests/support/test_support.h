@@ -1,5 +1,5 @@
 // Helpers the test programs share: a temporary folder of their own, the
-// lines or bytes of a file, and this process's thread count.
+// lines or bytes of a file, hex of bytes, and this process's thread count.
 #ifndef QG_TESTS_SUPPORT_TEST_SUPPORT_H
 #define QG_TESTS_SUPPORT_TEST_SUPPORT_H
 
@@ -35,8 +35,9 @@ public:
     {
         // Depth first and physical: links are removed, never followed, and
         // one entry that will not go does not stop the rest.
-        nftw(path_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p), 0; }, 16,
-             FTW_DEPTH | FTW_PHYS);
+        nftw(
+            path_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return remove(p), 0; }, 16,
+            FTW_DEPTH | FTW_PHYS);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -75,6 +76,28 @@ inline int Find(const std::vector<std::string>& lines, const std::string& prefix
     return -1;
 }
 
+// Lower-case hex of the bytes.
+inline std::string Hex(const void* data, size_t size)
+{
+    static const char digits[] = "0123456789abcdef";
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    std::string out;
+    out.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+    return out;
+}
+inline std::string Hex(const std::string& bytes)
+{
+    return Hex(bytes.data(), bytes.size());
+}
+inline std::string Hex(const std::vector<unsigned char>& bytes)
+{
+    return Hex(bytes.data(), bytes.size());
+}
+
 // Threads of this process now, or -1 when /proc cannot be read.
 inline int ThreadCount()
 {
@@ -84,6 +107,25 @@ inline int ThreadCount()
     int n = 0;
     while (dirent* e = readdir(dir)) {
         if (e->d_name[0] != '.')
+            ++n;
+    }
+    closedir(dir);
+    return n;
+}
+
+// Threads of this process that carry the given name (pthread_setname_np).
+inline int ThreadCount(const std::string& name)
+{
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr)
+        return -1;
+    int n = 0;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::string comm;
+        std::ifstream(std::string("/proc/self/task/") + e->d_name + "/comm") >> comm;
+        if (comm == name)
             ++n;
     }
     closedir(dir);

@@ -19,23 +19,15 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using qgtest::Hex;
 
-std::string Hex(const Bytes& b)
-{
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    for (unsigned char c : b) {
-        s += d[c >> 4];
-        s += d[c & 15];
-    }
-    return s;
-}
+using Bytes = std::vector<unsigned char>;
 
 Bytes Pattern(size_t n, unsigned seed)
 {
     Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>((i * 131 + seed * 7 + (i >> 8)) & 0xFF);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = static_cast<unsigned char>((i * 131 + seed * 7 + (i >> 8)) & 0xFF);
     return b;
 }
 
@@ -49,21 +41,22 @@ Bytes ZeroFill(Bytes b)
 Bytes KeyOf(const std::string& text, int bits)
 {
     Bytes k(32, 0);
-    for (size_t i = 0; i < text.size() && i < 31; ++i) k[i] = static_cast<unsigned char>(text[i]);
+    for (size_t i = 0; i < text.size() && i < 31; ++i)
+        k[i] = static_cast<unsigned char>(text[i]);
     k.resize(bits / 8);
     return k;
 }
 
-class AesTest : public ::testing::Test {
+class AesTest : public ::testing::Test
+{
 protected:
     // The openssl tool's AES-ECB (no padding) of data under the key bytes.
     Bytes Tool(int bits, const Bytes& key, const Bytes& data, bool decrypt)
     {
         const std::string in = dir_ + "/in", out = dir_ + "/out";
         std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
-        const std::string cmd = "openssl enc -aes-" + std::to_string(bits) + "-ecb -nopad" +
-                                (decrypt ? " -d" : "") + " -K " + Hex(key) + " -in '" + in + "' -out '" +
-                                out + "' 2>/dev/null";
+        const std::string cmd = "openssl enc -aes-" + std::to_string(bits) + "-ecb -nopad" + (decrypt ? " -d" : "") +
+                                " -K " + Hex(key) + " -in '" + in + "' -out '" + out + "' 2>/dev/null";
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
         std::ifstream f(out, std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(f), {});
@@ -97,7 +90,7 @@ Bytes Decrypt(const std::string& key, int bits, const Bytes& in)
 
 const unsigned char kKey[] = "secret";
 
-} // namespace
+}  // namespace
 
 TEST_F(AesTest, MatchesOpensslToolForEveryKeySizeAndKeyText)
 {
@@ -107,9 +100,8 @@ TEST_F(AesTest, MatchesOpensslToolForEveryKeySizeAndKeyText)
         std::string key;
         size_t len;
     } cases[] = {
-        {128, "abcde", 0},    {128, "abcde", 1},   {128, "abcde", 16}, {128, "abcde", 17},
-        {128, key40, 1000},   {192, "k", 33},      {192, key40, 4101}, {256, key40, 48},
-        {256, "short", 4095}, {128, "", 31},
+        {128, "abcde", 0}, {128, "abcde", 1},  {128, "abcde", 16}, {128, "abcde", 17},   {128, key40, 1000},
+        {192, "k", 33},    {192, key40, 4101}, {256, key40, 48},   {256, "short", 4095}, {128, "", 31},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits, key '" + c.key + "', " + std::to_string(c.len) + " bytes");
@@ -238,8 +230,13 @@ TEST_F(AesTest, HexTextIsCutToTheRoom)
         unsigned room;
         std::string text;
     } cases[] = {
-        {64, full}, {33, full}, {32, full.substr(0, 31)}, {10, full.substr(0, 9)}, {9, full.substr(0, 8)},
-        {2, full.substr(0, 1)}, {1, ""},
+        {64, full},
+        {33, full},
+        {32, full.substr(0, 31)},
+        {10, full.substr(0, 9)},
+        {9, full.substr(0, 8)},
+        {2, full.substr(0, 1)},
+        {1, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("room " + std::to_string(c.room));
@@ -262,7 +259,8 @@ TEST_F(AesTest, FromHexReadsEitherCase)
     const Bytes plain = Pattern(20, 6);
     const Bytes cipher = Tool(128, KeyOf("secret", 128), ZeroFill(plain), false);
     std::string upper = Hex(cipher);
-    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    for (char& ch : upper)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     const std::string texts[] = {Hex(cipher), upper, Hex(cipher) + "7"};  // odd last digit ignored
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);

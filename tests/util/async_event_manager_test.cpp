@@ -35,26 +35,26 @@ std::string Text(const char* p, uint32_t n)
     return p != nullptr ? std::string(p, n) : std::string();
 }
 
-class Receiver : public IAsyncEventDelegate {
+class Receiver : public IAsyncEventDelegate
+{
 public:
-    void OnAsyncRequestResult(CV_GUID peer, uint32_t code, uint32_t result, const char* text,
-                              uint32_t textLen, uint32_t p1, uint32_t p2, const char* reply,
-                              uint32_t replyLen) override
+    void OnAsyncRequestResult(CV_GUID peer, uint32_t code, uint32_t result, const char* text, uint32_t textLen,
+                              uint32_t p1, uint32_t p2, const char* reply, uint32_t replyLen) override
     {
-        Add(Event{kAsyncRequest, peer, code, result, p1, p2, 0, 0, Text(text, textLen),
-                  Text(reply, replyLen), reply != nullptr});
+        Add(Event{kAsyncRequest, peer, code, result, p1, p2, 0, 0, Text(text, textLen), Text(reply, replyLen),
+                  reply != nullptr});
     }
     void OnAsyncNotify(CV_GUID peer, uint32_t code, uint32_t p1, uint32_t p2, const char* text,
                        uint32_t textLen) override
     {
         Add(Event{kAsyncNotify, peer, code, 0, p1, p2, 0, 0, Text(text, textLen), "", false});
     }
-    void OnAsyncSeqRequestResult(CV_GUID peer, uint32_t code, uint32_t result, uint32_t p1,
-                                 uint32_t p2, uint32_t p3, uint32_t p4, const char* text,
-                                 uint32_t textLen, const char* reply, uint32_t replyLen) override
+    void OnAsyncSeqRequestResult(CV_GUID peer, uint32_t code, uint32_t result, uint32_t p1, uint32_t p2, uint32_t p3,
+                                 uint32_t p4, const char* text, uint32_t textLen, const char* reply,
+                                 uint32_t replyLen) override
     {
-        Add(Event{kAsyncSeqRequest, peer, code, result, p1, p2, p3, p4, Text(text, textLen),
-                  Text(reply, replyLen), reply != nullptr});
+        Add(Event{kAsyncSeqRequest, peer, code, result, p1, p2, p3, p4, Text(text, textLen), Text(reply, replyLen),
+                  reply != nullptr});
     }
 
     CV_GUID Guid() const { return m_guid; }
@@ -100,7 +100,8 @@ const CV_GUID kPeerA = MakeGuid(0xA1);
 const CV_GUID kPeerB = MakeGuid(0xB2);
 
 // The manager is process-wide; every test leaves it released.
-class EventManager : public ::testing::Test {
+class EventManager : public ::testing::Test
+{
 protected:
     void TearDown() override
     {
@@ -111,7 +112,8 @@ protected:
 };
 
 // One delivery worker, so records arrive in the order they were posted.
-class StartedEventManager : public EventManager {
+class StartedEventManager : public EventManager
+{
 protected:
     void SetUp() override { mgr->Start(1, CAsyncDeliver::kNoLimit, CAsyncDeliver::kNoLimit); }
 };

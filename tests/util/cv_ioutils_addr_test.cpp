@@ -42,11 +42,8 @@ TEST(IPv4Text, RoundTripTable)
         unsigned num;
     };
     const Case cases[] = {
-        {"192.168.1.2", 0xC0A80102u},
-        {"127.0.0.1", kLoopback},
-        {"0.0.0.0", 0u},
-        {"10.20.30.40", 0x0A141E28u},
-        {"255.255.255.254", 0xFFFFFFFEu},
+        {"192.168.1.2", 0xC0A80102u}, {"127.0.0.1", kLoopback},         {"0.0.0.0", 0u},
+        {"10.20.30.40", 0x0A141E28u}, {"255.255.255.254", 0xFFFFFFFEu},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.num, CV_IOUtils::IPString2Num(c.text)) << c.text;
@@ -192,7 +189,8 @@ TEST(LocalAddresses, OnlyFoundAddressesAreLocal)
     EXPECT_EQ(0, CV_IOUtils::IsLocalIpAddr(Ip(203, 0, 113, 77)));
 }
 
-class IPv6Table : public testing::Test {
+class IPv6Table : public testing::Test
+{
 protected:
     // Each test starts from an empty table, as a fresh process would.
     void SetUp() override

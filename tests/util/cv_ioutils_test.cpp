@@ -173,12 +173,12 @@ TEST(PidLock, SecondProcessIsRefused)
 
     // Another process: refused, leaks no descriptor, leaves the file alone.
     EXPECT_EQ(0, InChild([&] {
-        int before = LowestFreeFd();
-        int got = CV_IOUtils::checkRunning(path.c_str());
-        if (got != 0)
-            return 1;
-        return LowestFreeFd() == before ? 0 : 2;
-    }));
+                  int before = LowestFreeFd();
+                  int got = CV_IOUtils::checkRunning(path.c_str());
+                  if (got != 0)
+                      return 1;
+                  return LowestFreeFd() == before ? 0 : 2;
+              }));
     EXPECT_TRUE(holdsMine());
 
     // Once the holder lets go, another process gets the lock.
@@ -202,15 +202,15 @@ TEST(LockReg, ReportsTheHolder)
     ASSERT_EQ(0, lock_reg(fd, F_SETLK, F_WRLCK, 0, SEEK_SET, 0));
     pid_t me = getpid();
     EXPECT_EQ(0, InChild([&] {
-        struct flock probe;
-        memset(&probe, 0, sizeof(probe));
-        int f = open(path.c_str(), O_RDWR);
-        probe.l_type = F_WRLCK;
-        probe.l_whence = SEEK_SET;
-        if (fcntl(f, F_GETLK, &probe) != 0)
-            return 1;
-        return probe.l_type == F_WRLCK && probe.l_pid == me ? 0 : 2;
-    }));
+                  struct flock probe;
+                  memset(&probe, 0, sizeof(probe));
+                  int f = open(path.c_str(), O_RDWR);
+                  probe.l_type = F_WRLCK;
+                  probe.l_whence = SEEK_SET;
+                  if (fcntl(f, F_GETLK, &probe) != 0)
+                      return 1;
+                  return probe.l_type == F_WRLCK && probe.l_pid == me ? 0 : 2;
+              }));
     close(fd);
 }
 
@@ -232,7 +232,8 @@ TEST(StatusFlags, NonblockKeepsOtherFlags)
     EXPECT_EQ(-1, CV_IOUtils::setBlock(fd));
 }
 
-class SocketOptions : public testing::Test {
+class SocketOptions : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -357,11 +358,9 @@ TEST(SocketPairs, ErsatzRefusalsLeakNothing)
         bool nullPair;
     };
     const Case cases[] = {
-        {AF_INET, SOCK_STREAM, 6, false},
-        {AF_INET6, SOCK_STREAM, 0, false},
-        {AF_INET, SOCK_STREAM, 0, true},
-        {AF_INET, SOCK_DGRAM, 0, false},  // cannot listen
-        {AF_INET, 12345, 0, false},       // no such socket type
+        {AF_INET, SOCK_STREAM, 6, false}, {AF_INET6, SOCK_STREAM, 0, false},
+        {AF_INET, SOCK_STREAM, 0, true},  {AF_INET, SOCK_DGRAM, 0, false},  // cannot listen
+        {AF_INET, 12345, 0, false},                                         // no such socket type
     };
     for (const Case& c : cases) {
         int before = LowestFreeFd();

@@ -12,7 +12,7 @@ namespace {
 unsigned short Checksum(const std::string& bytes)
 {
     return CV_IOUtils::cal_chksum(reinterpret_cast<unsigned short*>(const_cast<char*>(bytes.data())),
-        static_cast<int>(bytes.size()));
+                                  static_cast<int>(bytes.size()));
 }
 
 // RFC 1071 over network-order words, byte-swapped: an independent reference.
@@ -91,10 +91,17 @@ TEST(HexText, PairValues)
         const char* after;
     };
     const Case cases[] = {
-        {"1f", 31, "1F"}, {"00", 0, "00"}, {"FF", 255, "FF"}, {"aB", 171, "AB"},
+        {"1f", 31, "1F"},
+        {"00", 0, "00"},
+        {"FF", 255, "FF"},
+        {"aB", 171, "AB"},
         // A character that is no hex digit counts as 0.
-        {"zz", 0, "ZZ"}, {"1g", 16, "1G"}, {"g1", 1, "G1"}, {"-1", 1, "-1"},
-        {"7", 112, "7"}, {"", 0, ""},
+        {"zz", 0, "ZZ"},
+        {"1g", 16, "1G"},
+        {"g1", 1, "G1"},
+        {"-1", 1, "-1"},
+        {"7", 112, "7"},
+        {"", 0, ""},
     };
     for (const Case& c : cases) {
         char pair[3] = {0, 0, 0};
@@ -145,8 +152,7 @@ TEST(Trim, Table)
         const char* out;
     };
     const Case cases[] = {
-        {"  ab\t", "ab"}, {"   ", ""}, {"", ""}, {"a b", "a b"},
-        {"\r\n\v\f x \r\n", "x"}, {"x", "x"},
+        {"  ab\t", "ab"}, {"   ", ""}, {"", ""}, {"a b", "a b"}, {"\r\n\v\f x \r\n", "x"}, {"x", "x"},
     };
     for (const Case& c : cases) {
         std::string buf = c.in;
@@ -207,13 +213,13 @@ TEST(Signature, TaggedValue)
     const Case cases[] = {
         {"x<sig>12ab</sig>y", "sig", 16, "12ab"},
         {"x<sig>12ab</sig>y", "sig", 5, "12ab"},
-        {"x<sig>12ab</sig>y", "sig", 4, ""},        // does not fit
-        {"</sig>12ab<sig>", "sig", 16, ""},         // closing mark first
-        {"<sig>12ab", "sig", 16, ""},               // no closing mark
+        {"x<sig>12ab</sig>y", "sig", 4, ""},  // does not fit
+        {"</sig>12ab<sig>", "sig", 16, ""},   // closing mark first
+        {"<sig>12ab", "sig", 16, ""},         // no closing mark
         {"<sig></sig>", "sig", 16, ""},
-        {"<a> v </a><a>w</a>", "a", 16, " v "},     // taken byte for byte, first only
+        {"<a> v </a><a>w</a>", "a", 16, " v "},  // taken byte for byte, first only
         {"<sig>12ab</sig>", "si", 16, ""},
-        {"<></></>", "></", 16, ""},                // the two marks overlap
+        {"<></></>", "></", 16, ""},  // the two marks overlap
     };
     for (const Case& c : cases) {
         char out[32];

@@ -22,7 +22,8 @@ namespace {
 using qgtest::ReadFile;
 
 // Opens the log's state to the tests.
-class TestLog : public CDebugInfo {
+class TestLog : public CDebugInfo
+{
 public:
     using CDebugInfo::cache;
     using CDebugInfo::fileSize;
@@ -65,7 +66,8 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-class LogTest : public ::testing::Test {
+class LogTest : public ::testing::Test
+{
 protected:
     void Touch(const std::string& name, size_t bytes = 10) const
     {
@@ -105,11 +107,9 @@ TEST(LogLevels, ThresholdFiltersConsoleLines)
         void (CDebugInfo::*write)(const char*, ...);
         bool printed;
     } cases[] = {
-        {4, 1, &CDebugInfo::Info, true},     {4, 1, &CDebugInfo::Debug, false},
-        {4, 1, &CDebugInfo::Verbose, false}, {4, 1, &CDebugInfo::Warn, true},
-        {4, 1, &CDebugInfo::Error, true},    {4, 1, &CDebugInfo::LogDebugInfo, true},
-        {1, 1, &CDebugInfo::Verbose, true},  {16, 1, &CDebugInfo::Warn, false},
-        {4, 0, &CDebugInfo::Error, false},
+        {4, 1, &CDebugInfo::Info, true},    {4, 1, &CDebugInfo::Debug, false}, {4, 1, &CDebugInfo::Verbose, false},
+        {4, 1, &CDebugInfo::Warn, true},    {4, 1, &CDebugInfo::Error, true},  {4, 1, &CDebugInfo::LogDebugInfo, true},
+        {1, 1, &CDebugInfo::Verbose, true}, {16, 1, &CDebugInfo::Warn, false}, {4, 0, &CDebugInfo::Error, false},
     };
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
         const Case& c = cases[i];
@@ -131,7 +131,7 @@ TEST(LogLevels, ProcessLogKeepsItsDefaults)
     EXPECT_EQ(g_DebugInfo.minLevel, 4u);
     EXPECT_EQ(g_DebugInfo.enabled, 1);
     std::vector<std::string> names;
-    EXPECT_EQ(g_DebugInfo.GetLogFileList(2024, 1, 5, names), -1);   // no file
+    EXPECT_EQ(g_DebugInfo.GetLogFileList(2024, 1, 5, names), -1);  // no file
 }
 
 TEST(LogLevels, FileMaxStorageClamps)
@@ -139,7 +139,7 @@ TEST(LogLevels, FileMaxStorageClamps)
     const struct {
         uint32_t megabytes;
         uint32_t bytes;
-    } cases[] = {{0, 10485760},  {5, 10485760},   {9, 10485760},   {10, 10485760},
+    } cases[] = {{0, 10485760},    {5, 10485760},    {9, 10485760},    {10, 10485760},
                  {100, 104857600}, {500, 524288000}, {501, 524288000}, {600, 524288000}};
     for (const auto& c : cases) {
         TestLog log;
@@ -233,9 +233,9 @@ TEST_F(LogTest, FetchNewFileNameChoosesByDateAndSize)
         std::string folder = "case" + std::to_string(i) + "/";
         std::string newest = c.newest;
         std::string prefix = newest.substr(0, newest.rfind("_2024"));
-        Touch(folder + prefix + "_20240101.log", 500);   // an older one
+        Touch(folder + prefix + "_20240101.log", 500);  // an older one
         Touch(folder + newest, c.size);
-        Touch(folder + prefix + "_notes.txt", 1);        // not a log file
+        Touch(folder + prefix + "_notes.txt", 1);  // not a log file
         TestLog log;
         log.SetOutputFileEx((root + folder).c_str(), prefix.c_str());
         log.SetLogFlags(c.flags);
@@ -254,16 +254,11 @@ TEST(LogNames, SortByLogFileName)
         const char* b;
         bool older;
     } cases[] = {
-        {"gw_20240105.log", "gw_20240105_001.log", true},
-        {"gw_20240105_001.log", "gw_20240105.log", false},
-        {"gw_20240105_002.log", "gw_20240105_010.log", true},
-        {"gw_20240104_009.log", "gw_20240105.log", true},
-        {"gw_20231231.log", "gw_20240101.log", true},
-        {"gw_20240105.log", "gw_20240105.log", false},
-        {"a_b_20240102.log", "a_b_20240103.log", true},
-        {"a_b_20240103.log", "a_b_20240102_005.log", false},
-        {"nounderscore.log", "gw_20240105.log", false},
-        {"gw_20240105.log", "nounderscore.log", false},
+        {"gw_20240105.log", "gw_20240105_001.log", true},     {"gw_20240105_001.log", "gw_20240105.log", false},
+        {"gw_20240105_002.log", "gw_20240105_010.log", true}, {"gw_20240104_009.log", "gw_20240105.log", true},
+        {"gw_20231231.log", "gw_20240101.log", true},         {"gw_20240105.log", "gw_20240105.log", false},
+        {"a_b_20240102.log", "a_b_20240103.log", true},       {"a_b_20240103.log", "a_b_20240102_005.log", false},
+        {"nounderscore.log", "gw_20240105.log", false},       {"gw_20240105.log", "nounderscore.log", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CDebugInfo::SortByLogFileName(c.a, c.b), c.older) << c.a << " < " << c.b;
@@ -331,7 +326,7 @@ TEST_F(LogTest, DatedFilePrunesToKeepCount)
         const char* prefix;
         std::vector<std::string> present;
         uint32_t keep;
-        std::vector<std::string> remaining;   // after the call, new file included
+        std::vector<std::string> remaining;  // after the call, new file included
         std::string newName;
     } cases[] = {
         {"gw",
@@ -347,8 +342,11 @@ TEST_F(LogTest, DatedFilePrunesToKeepCount)
          {"a_b_20200103.log", "a_b_" + day + "_001.log"},
          "a_b_" + day + "_001.log"},
         {"gw", {}, 3, {"gw_" + day + ".log"}, "gw_" + day + ".log"},
-        {"gw", {"gw_" + day + ".log", "gw_" + day + "_001.log"}, 0,
-         {"gw_" + day + ".log", "gw_" + day + "_001.log", "gw_" + day + "_002.log"}, "gw_" + day + "_002.log"},
+        {"gw",
+         {"gw_" + day + ".log", "gw_" + day + "_001.log"},
+         0,
+         {"gw_" + day + ".log", "gw_" + day + "_001.log", "gw_" + day + "_002.log"},
+         "gw_" + day + "_002.log"},
     };
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
         const Case& c = cases[i];
@@ -469,7 +467,7 @@ TEST(LogCache, RefusedLinesAreOfferedAgainOldestFirst)
     std::string console = testing::internal::GetCapturedStdout();
     EXPECT_EQ(record.texts, (std::vector<std::string>{"4:a", "16:b", "8:c"}));
     EXPECT_TRUE(log.cache.empty());
-    EXPECT_EQ(Lines(console).size(), 3u);   // the console gets every line regardless
+    EXPECT_EQ(Lines(console).size(), 3u);  // the console gets every line regardless
 }
 
 TEST(LogCache, WithoutCacheOnRefusedLinesAreNotKept)
@@ -498,7 +496,7 @@ TEST_F(LogTest, CachedLinesAreSavedToTheChosenFile)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("][W]\tearly 1"), std::string::npos);
     EXPECT_NE(lines[1].find("][E]\tearly 2"), std::string::npos);
-    EXPECT_EQ(log.cache.size(), 2u);   // saving keeps the cache
+    EXPECT_EQ(log.cache.size(), 2u);  // saving keeps the cache
 }
 
 TEST_F(LogTest, ThreadsWriteWholeLines)
@@ -524,4 +522,4 @@ TEST_F(LogTest, ThreadsWriteWholeLines)
         EXPECT_TRUE(std::regex_match(l, line)) << l;
 }
 
-} // namespace
+}  // namespace

@@ -37,7 +37,8 @@ bool HasGb2312()
     return true;
 }
 
-class FileFuncTest : public ::testing::Test {
+class FileFuncTest : public ::testing::Test
+{
 protected:
     std::string At(const std::string& rel) const { return root + "/" + rel; }
 
@@ -56,7 +57,7 @@ TEST_F(FileFuncTest, ExistenceTellsFilesFromDirectories)
     Write("f", "x");
     fs::create_directory(At("d"));
     EXPECT_EQ(CFileGlobalFunc::IsFileExist(At("f").c_str(), 1), 1);
-    EXPECT_EQ(CFileGlobalFunc::IsFileExist(At("d").c_str(), 1), 1);   // any kind of entry
+    EXPECT_EQ(CFileGlobalFunc::IsFileExist(At("d").c_str(), 1), 1);  // any kind of entry
     EXPECT_EQ(CFileGlobalFunc::IsFileExist(At("none").c_str(), 1), 0);
     EXPECT_EQ(CFileGlobalFunc::IsDirectoryExist(At("d").c_str(), 1), 1);
     EXPECT_EQ(CFileGlobalFunc::IsDirectoryExist(At("f").c_str(), 1), 0);
@@ -68,7 +69,7 @@ TEST_F(FileFuncTest, LengthsOfLargeAndMissingFiles)
     const int64_t fiveGiB = 5LL << 30;
     int fd = open(At("big").c_str(), O_CREAT | O_WRONLY, 0600);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, fiveGiB), 0);   // sparse: no disk space used
+    ASSERT_EQ(ftruncate(fd, fiveGiB), 0);  // sparse: no disk space used
     close(fd);
     EXPECT_EQ(CFileGlobalFunc::GetFileLength(At("big").c_str(), 1), static_cast<uint32_t>(fiveGiB & 0xFFFFFFFF));
     EXPECT_EQ(CFileGlobalFunc::GetFileLength64(At("big").c_str(), 1), fiveGiB);
@@ -93,7 +94,7 @@ TEST_F(FileFuncTest, CreateTruncatesAndRenameReplaces)
 
 TEST_F(FileFuncTest, RemoveFileWaitsBoundedForAStubbornEntry)
 {
-    EXPECT_EQ(CFileGlobalFunc::RemoveFile(At("none").c_str(), 100000, 1), 1);   // at once
+    EXPECT_EQ(CFileGlobalFunc::RemoveFile(At("none").c_str(), 100000, 1), 1);  // at once
     Write("f", "x");
     EXPECT_EQ(CFileGlobalFunc::RemoveFile(At("f").c_str(), 0, 1), 1);
     EXPECT_FALSE(fs::exists(At("f")));
@@ -143,8 +144,8 @@ TEST_F(FileFuncTest, MakeSureDirectoryCreatesAllButTheLastPart)
 {
     struct Case {
         const char* path;
-        const char* made;      // deepest directory expected
-        const char* notMade;   // not expected to exist, or null
+        const char* made;     // deepest directory expected
+        const char* notMade;  // not expected to exist, or null
     } cases[] = {
         {"a/b/c", "a/b", "a/b/c"},
         {"x/y/z/", "x/y/z", nullptr},
@@ -191,11 +192,8 @@ TEST(FileFuncText, FormatDirectoryPath)
         const char* out;
         unsigned result;
     } cases[] = {
-        {"C:\\dir", 16, "C:/dir/", 6},
-        {"C:\\dir", 7, "C:/dir", 6},   // no room for '/' and the NUL
-        {"C:\\dir", 8, "C:/dir/", 6},
-        {"a\\b/", 16, "a/b/", 4},
-        {"", 16, "", 0},
+        {"C:\\dir", 16, "C:/dir/", 6}, {"C:\\dir", 7, "C:/dir", 6},  // no room for '/' and the NUL
+        {"C:\\dir", 8, "C:/dir/", 6},  {"a\\b/", 16, "a/b/", 4},    {"", 16, "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in);
@@ -212,11 +210,8 @@ TEST(FileFuncText, ParseDateString)
         const char* text;
         int result, year, month, day;
     } cases[] = {
-        {"2020-04-08", 1, 2020, 4, 8},
-        {"2020-4-8", 0, -1, -1, -1},      // not 10 characters
-        {"2020-04-08 ", 0, -1, -1, -1},
-        {"abcd-ef-gh", 0, -1, -1, -1},
-        {nullptr, 0, -1, -1, -1},
+        {"2020-04-08", 1, 2020, 4, 8},  {"2020-4-8", 0, -1, -1, -1},  // not 10 characters
+        {"2020-04-08 ", 0, -1, -1, -1}, {"abcd-ef-gh", 0, -1, -1, -1}, {nullptr, 0, -1, -1, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
@@ -236,8 +231,10 @@ TEST(FileFuncText, ReplaceChineseAndSafeStrChr)
         const char* in;
         const char* out;
     } cases[] = {
-        {"ab\xC4\xE3" "c", "ab__c"},
-        {"ab\xC4", "ab\xC4"},   // a high byte last stays
+        {"ab\xC4\xE3"
+         "c",
+         "ab__c"},
+        {"ab\xC4", "ab\xC4"},  // a high byte last stays
         {"plain", "plain"},
         {"", ""},
     };
@@ -302,7 +299,7 @@ TEST_F(FileFuncTest, DeleteDirectoryRemovesTheTreeAndCountsTopFiles)
     EXPECT_EQ(filefunc::DeleteDirectory(At("t").c_str(), 0, 1, &count), 1);
     EXPECT_EQ(count, 2u);
     EXPECT_FALSE(fs::exists(At("t")));
-    EXPECT_EQ(filefunc::DeleteDirectory(At("t").c_str(), 0, 1, nullptr), 1);   // already gone
+    EXPECT_EQ(filefunc::DeleteDirectory(At("t").c_str(), 0, 1, nullptr), 1);  // already gone
 }
 
 TEST_F(FileFuncTest, DeleteDirectoryRemovesLinksWithoutFollowingThem)
@@ -314,7 +311,7 @@ TEST_F(FileFuncTest, DeleteDirectoryRemovesLinksWithoutFollowingThem)
     fs::create_symlink(At("outside/precious"), At("t/filelink"));
     unsigned count = 0;
     EXPECT_EQ(filefunc::DeleteDirectory(At("t").c_str(), 0, 1, &count), 1);
-    EXPECT_EQ(count, 2u);   // both links, removed as files
+    EXPECT_EQ(count, 2u);  // both links, removed as files
     EXPECT_FALSE(fs::exists(At("t")));
     EXPECT_EQ(ReadFile(At("outside/precious")), "keep me");
 }
@@ -353,7 +350,7 @@ TEST_F(FileFuncTest, DeleteDirectorySkipsEntriesWhosePathDoesNotFit)
     close(fd);
 
     EXPECT_EQ(filefunc::DeleteDirectory(At("t").c_str(), 0, 1, nullptr), 0);
-    EXPECT_EQ(faccessat(dfd, "x", F_OK, 0), 0);   // left, not lost
+    EXPECT_EQ(faccessat(dfd, "x", F_OK, 0), 0);  // left, not lost
     ASSERT_EQ(unlinkat(dfd, "x", 0), 0);
     close(dfd);
     EXPECT_EQ(filefunc::DeleteDirectory(At("t").c_str(), 0, 1, nullptr), 1);
@@ -424,12 +421,12 @@ TEST(FileFuncName, Gb2312NamesConvertToUtf8)
     struct Case {
         const char* in;
         unsigned outSize;
-        const char* out;   // null: the output is left untouched
+        const char* out;  // null: the output is left untouched
     } cases[] = {
         {kGbName, 256, kUtf8Name},
         {"plain.txt", 256, "plain.txt"},
-        {kUtf8Name, 256, nullptr},      // UTF-8 text is not valid GB2312
-        {kGbName, 5, "\xE4\xBD\xA0"},   // cut at a character boundary
+        {kUtf8Name, 256, nullptr},     // UTF-8 text is not valid GB2312
+        {kGbName, 5, "\xE4\xBD\xA0"},  // cut at a character boundary
     };
     for (const Case& c : cases) {
         char out[256];
@@ -464,4 +461,4 @@ TEST_F(FileFuncTest, Gb2312NamesReachTheirFiles)
     EXPECT_FALSE(fs::exists(At(kUtf8Name) + "/" + kUtf8Name));
 }
 
-} // namespace
+}  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <json/json.h>
 
 namespace {
 
@@ -12,6 +13,17 @@ namespace {
 std::string deeplyNested()
 {
     return "{\"a\":\"x\",\"n\":7,\"b\":" + std::string(5000, '[');
+}
+
+// True when the text reads as JSON again, comments allowed.
+bool Parses(const std::string& text)
+{
+    Json::Value v;
+    try {
+        return Json::Reader().parse(text, v, true);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 // Runs CJsonUtils::GetStrValue on a writable copy of json into a buffer
@@ -174,6 +186,13 @@ TEST(JsonToolsGetStringValue, Members)
     std::string out;
     EXPECT_EQ(CJsonTools::GetStringValue(deeplyNested(), "a", out), 0);
     EXPECT_EQ(out, "x");
+    // An object member's text always reads again: the reader's "/*/" is
+    // not a comment to write, and a member nested too deep is cut.
+    EXPECT_EQ(CJsonTools::GetStringValue("{\"k\":{\"a\":1 /*/", "k", out), 0);
+    EXPECT_EQ(out, "{\"a\":1}");
+    EXPECT_EQ(CJsonTools::GetStringValue("{\"k\":{\"a\":" + std::string(5000, '['), "k", out), 0);
+    EXPECT_TRUE(Parses(out)) << out.substr(0, 40);
+    EXPECT_EQ(out.compare(0, 8, "{\"a\":[[["), 0);
 }
 
 TEST(JsonToolsGetStringValue, ObjectTextIsNotCutToInputLength)
@@ -248,6 +267,8 @@ TEST(JsonToolsRemoveKey, Removal)
         {"only member", "{\"k\":1}", "k", "{}"},
         {"one of several", "{\"z\":[1, 2],\"k\":\"x\",\"a\":{\"b\":0.5}}", "k", "{\"a\":{\"b\":0.5},\"z\":[1,2]}"},
         {"comments kept", "{\"a\":1, /* c */\n\"k\":2}", "k", "{\"a\":1/* c */}"},
+        // The reader keeps "/*/" as a comment; written out it would swallow the "}".
+        {"unclosed comment left out", "{\"k\":\"\",\"\":\"\"/*/", "k", "{\"\":\"\"}"},
         {"partial text", "{\"k\":1,\"b\":2,\"c", "k", "{\"b\":2}"},
         {"absent", "{\"j\":1}", "k", "keep"},
         {"root array", "[\"k\"]", "k", "keep"},
@@ -258,11 +279,16 @@ TEST(JsonToolsRemoveKey, Removal)
         std::string out = "keep";
         EXPECT_EQ(CJsonTools::RemoveKey(c.json, c.key, out), 0) << c.name;
         EXPECT_EQ(out, c.expected) << c.name;
+        if (out != "keep") {
+            EXPECT_TRUE(Parses(out)) << c.name;
+        }
     }
-    // Too deep a text still gives up what was read before the reader stopped.
+    // Too deep a text still gives up what was read before the reader
+    // stopped, cut to a depth that reads again.
     std::string out = "keep";
     EXPECT_EQ(CJsonTools::RemoveKey(deeplyNested(), "n", out), 0);
     EXPECT_EQ(out.compare(0, 15, "{\"a\":\"x\",\"b\":[["), 0) << out.substr(0, 40);
+    EXPECT_TRUE(Parses(out)) << out.substr(0, 40);
     out = "keep";
     EXPECT_EQ(CJsonTools::RemoveKey("", "k", out), -1);
     EXPECT_EQ(CJsonTools::RemoveKey("{\"k\":1}", "", out), -1);

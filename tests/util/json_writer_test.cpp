@@ -103,14 +103,14 @@ TEST(CompactJsonText, LongArraysStayOnOneLine)
 
     // Long element texts take no other layout either.
     Json::Value wide = array({std::string(100, 'x'), object({{"k", std::string(80, 'y')}})});
-    EXPECT_EQ(cv::toStyledString(wide),
-              "[\"" + std::string(100, 'x') + "\",{\"k\":\"" + std::string(80, 'y') + "\"}]");
+    EXPECT_EQ(cv::toStyledString(wide), "[\"" + std::string(100, 'x') + "\",{\"k\":\"" + std::string(80, 'y') + "\"}]");
 }
 
 TEST(CompactJsonText, RealsMatchPrintf)
 {
-    const double values[] = {123456789.125, -2.5e-300, 4.9406564584124654e-324, 1.7976931348623157e308,
-                             1e16, 1e17, 123.456, -1.0 / 3.0, 100.0, 1e-5};
+    const double values[] = {
+        123456789.125, -2.5e-300, 4.9406564584124654e-324, 1.7976931348623157e308, 1e16, 1e17, 123.456, -1.0 / 3.0,
+        100.0,         1e-5};
     for (double v : values) {
         char expected[64];
         std::snprintf(expected, sizeof expected, "%.17g", v);
@@ -174,6 +174,33 @@ TEST(CompactJsonText, CommentsWrittenAtTheirPlace)
         EXPECT_EQ(text, c.output) << c.input;
         // What the writer produced reads back as the same document.
         EXPECT_EQ(parseWithComments(text), v) << c.input;
+    }
+}
+
+TEST(CompactJsonText, OnlyCompleteCommentsAreWritten)
+{
+    Json::Value v(Json::objectValue);
+    v["a"] = 1;
+    v["b"] = 2;
+    const struct {
+        const char* comment;
+        const char* text;
+    } cases[] = {
+        {"/*/", "{\"a\":1,\"b\":2}"},                      // the reader's unclosed block
+        {"/* open", "{\"a\":1,\"b\":2}"},                  // no end
+        {"/* x */ /*", "{\"a\":1,/* x */\"b\":2}"},        // the complete one stays
+        {"// l\rtail", "{\"a\":1,// l\r\"b\":2}"},         // a line ends at CR too
+        {"/* x */ stray */", "{\"a\":1,/* x */\"b\":2}"},  // text after a block is no comment
+        {"// ok", "{\"a\":1,// ok\n\"b\":2}"},
+    };
+    for (const auto& c : cases) {
+        Json::Value w = v;
+        w["a"].setComment(std::string(c.comment), Json::commentAfterOnSameLine);
+        const std::string text = cv::toStyledString(w);
+        EXPECT_EQ(text, c.text) << c.comment;
+        Json::Value back;
+        EXPECT_TRUE(Json::Reader().parse(text, back, true)) << c.comment;
+        EXPECT_EQ(back, v) << c.comment;
     }
 }
 

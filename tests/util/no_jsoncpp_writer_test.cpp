@@ -78,8 +78,8 @@ bool isIdent(char c)
 // Uses of jsoncpp for output in one source text, as "line: what" entries.
 std::vector<std::string> jsoncppOutputs(const std::string& source)
 {
-    static const char* const kWriters[] = {"StyledWriter", "StyledStreamWriter", "FastWriter",
-                                           "StreamWriterBuilder", "StreamWriter", "writeString"};
+    static const char* const kWriters[] = {"StyledWriter",        "StyledStreamWriter", "FastWriter",
+                                           "StreamWriterBuilder", "StreamWriter",       "writeString"};
     const std::string code = codeOnly(source);
     std::vector<std::string> found;
     std::istringstream lines(code);
@@ -156,21 +156,19 @@ void collectSources(const std::string& dir, std::vector<std::string>& files, int
 
 TEST(NoJsoncppWriter, DetectorFindsEachForm)
 {
-    const std::string sample =
-        "std::string a = v.toStyledString();\n"
-        "std::string b = p -> toStyledString();\n"
-        "Json::FastWriter w;\n"
-        "Json::StreamWriterBuilder builder;\n"
-        "auto s = Json :: writeString(builder, v);\n"
-        "Json::StyledWriter sw;\n";
+    const std::string sample = "std::string a = v.toStyledString();\n"
+                               "std::string b = p -> toStyledString();\n"
+                               "Json::FastWriter w;\n"
+                               "Json::StreamWriterBuilder builder;\n"
+                               "auto s = Json :: writeString(builder, v);\n"
+                               "Json::StyledWriter sw;\n";
     EXPECT_EQ(jsoncppOutputs(sample).size(), 6u);
 
-    const std::string allowed =
-        "std::string a = cv::toStyledString(v);\n"
-        "cv::StyledWriter w; Json::Reader r; Json::Value v;\n"
-        "// v.toStyledString() and Json::FastWriter are named in a comment only\n"
-        "/* Json::StyledWriter */ const char* t = \"x.toStyledString()\";\n"
-        "MyJson::StreamWriter other;\n";
+    const std::string allowed = "std::string a = cv::toStyledString(v);\n"
+                                "cv::StyledWriter w; Json::Reader r; Json::Value v;\n"
+                                "// v.toStyledString() and Json::FastWriter are named in a comment only\n"
+                                "/* Json::StyledWriter */ const char* t = \"x.toStyledString()\";\n"
+                                "MyJson::StreamWriter other;\n";
     EXPECT_TRUE(jsoncppOutputs(allowed).empty());
 }
 

@@ -68,13 +68,13 @@ TEST(CommandLine, EveryLetterHasItsKey)
         const char* key;
         bool number;
     };
-    const Entry texts[] = {{'h', "hostaddr", false},      {'p', "hostport", true},     {'g', "serviceGuid", false},
-                           {'m', "machineGuid", false},   {'t', "tcpport", true},      {'o', "udpport", true},
-                           {'a', "appGuid", false},       {'e', "secretpwd", false},   {'s', "runstatus", true},
-                           {'v', "versionGuid", false},   {'f', "fatherudp", true},    {'c', "rootServerGuid", false},
-                           {'l', "logpath", false},       {'n', "username", false},    {'b', "turnaddr", false},
-                           {'z', "h5vcodec", true},       {'j', "areaid", true},       {'k', "queueid", true},
-                           {'w', "streamurl", false},     {'y', "userdata", false},    {'q', "coreserver", false},
+    const Entry texts[] = {{'h', "hostaddr", false},    {'p', "hostport", true},   {'g', "serviceGuid", false},
+                           {'m', "machineGuid", false}, {'t', "tcpport", true},    {'o', "udpport", true},
+                           {'a', "appGuid", false},     {'e', "secretpwd", false}, {'s', "runstatus", true},
+                           {'v', "versionGuid", false}, {'f', "fatherudp", true},  {'c', "rootServerGuid", false},
+                           {'l', "logpath", false},     {'n', "username", false},  {'b', "turnaddr", false},
+                           {'z', "h5vcodec", true},     {'j', "areaid", true},     {'k', "queueid", true},
+                           {'w', "streamurl", false},   {'y', "userdata", false},  {'q', "coreserver", false},
                            {'x', "accesstype", false}};
     std::vector<std::string> args = {"-r", "-d", "-i", "-u"};
     Json::Value expected(Json::objectValue);

@@ -28,7 +28,8 @@ int64_t Millis(const timeval& tv)
 }
 
 // Sets TZ for one test and puts the old value back.
-class ScopedTz {
+class ScopedTz
+{
 public:
     explicit ScopedTz(const char* tz)
     {
@@ -90,9 +91,10 @@ TEST(SystemTime, BreakDownTable)
         _SYSTEMTIME got;
         memset(&got, 0xAB, sizeof(got));
         qg_shims::BreakDownTime(c.sec, c.usec, c.local, &got);
-        EXPECT_EQ(0, memcmp(&got, &c.want, sizeof(got))) << "sec " << c.sec << " local " << c.local
-            << ": " << got.wYear << "-" << got.wMonth << "-" << got.wDay << " dow " << got.wDayOfWeek
-            << " " << got.wHour << ":" << got.wMinute << ":" << got.wSecond << "." << got.wMilliseconds;
+        EXPECT_EQ(0, memcmp(&got, &c.want, sizeof(got)))
+            << "sec " << c.sec << " local " << c.local << ": " << got.wYear << "-" << got.wMonth << "-" << got.wDay
+            << " dow " << got.wDayOfWeek << " " << got.wHour << ":" << got.wMinute << ":" << got.wSecond << "."
+            << got.wMilliseconds;
     }
     static_assert(sizeof(_SYSTEMTIME) == 16, "eight u16 fields and nothing else");
 }
@@ -208,16 +210,11 @@ TEST(TimeVal, NormalizeTable)
         cv_time_val in, want;
     };
     const Case cases[] = {
-        {{0, 1500}, {1, 500}},
-        {{0, -1500}, {-1, -500}},
-        {{1, -1}, {0, 999}},
-        {{-2, 500}, {-1, -500}},
-        {{2, -2500}, {0, -500}},
-        {{0, -999}, {0, -999}},
-        {{0, 999}, {0, 999}},
-        {{5, 2000}, {7, 0}},
-        {{3, -3000}, {0, 0}},
-        {{0, -1000000000000}, {-1000000000, 0}},
+        {{0, 1500}, {1, 500}},   {{0, -1500}, {-1, -500}},
+        {{1, -1}, {0, 999}},     {{-2, 500}, {-1, -500}},
+        {{2, -2500}, {0, -500}}, {{0, -999}, {0, -999}},
+        {{0, 999}, {0, 999}},    {{5, 2000}, {7, 0}},
+        {{3, -3000}, {0, 0}},    {{0, -1000000000000}, {-1000000000, 0}},
     };
     for (const Case& c : cases) {
         cv_time_val t = c.in;
@@ -254,7 +251,7 @@ TEST(CondTimedWait, DeadlineTable)
         {0, 0, 0, 0},
         {999999, 999, 1, 998999000},
         {250000, 10000, 10, 250000000},
-        {500000, -999, 0, 500000000},   // negative: no wait
+        {500000, -999, 0, 500000000},  // negative: no wait
         {0, -1, 0, 0},
     };
     const int64_t x = 1600000000;

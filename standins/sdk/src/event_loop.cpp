@@ -2,11 +2,16 @@
 
 namespace sdkstub {
 
-EventLoop::~EventLoop() { Stop(); }
+EventLoop::~EventLoop()
+{
+    Stop();
+}
 
-void EventLoop::Start() {
+void EventLoop::Start()
+{
     std::lock_guard<std::mutex> lock(mu_);
-    if (running_) return;
+    if (running_)
+        return;
     stop_ = false;
     running_ = true;
     queue_.clear();
@@ -14,11 +19,13 @@ void EventLoop::Start() {
     thread_ = std::thread(&EventLoop::Run, this);
 }
 
-void EventLoop::Stop() {
+void EventLoop::Stop()
+{
     std::thread t;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        if (!running_) return;
+        if (!running_)
+            return;
         running_ = false;
         stop_ = true;
         queue_.clear();
@@ -31,21 +38,28 @@ void EventLoop::Stop() {
         t.join();
 }
 
-void EventLoop::Post(std::function<void()> fn, int delayMs) {
+void EventLoop::Post(std::function<void()> fn, int delayMs)
+{
     {
         std::lock_guard<std::mutex> lock(mu_);
-        if (!running_) return;
+        if (!running_)
+            return;
         Clock::time_point due = Clock::now() + std::chrono::milliseconds(delayMs);
-        if (due < lastDue_) due = lastDue_;
+        if (due < lastDue_)
+            due = lastDue_;
         lastDue_ = due;
         queue_.push_back(Item{due, std::move(fn)});
     }
     cv_.notify_all();
 }
 
-bool EventLoop::OnLoopThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+bool EventLoop::OnLoopThread() const
+{
+    return std::this_thread::get_id() == thread_.get_id();
+}
 
-void EventLoop::Run() {
+void EventLoop::Run()
+{
     std::unique_lock<std::mutex> lock(mu_);
     while (!stop_) {
         if (queue_.empty()) {

@@ -11,7 +11,8 @@
 
 namespace sdkstub {
 
-class EventLoop {
+class EventLoop
+{
 public:
     EventLoop() = default;
     ~EventLoop();

@@ -17,6 +17,11 @@ struct UserRecord {
     uint32_t speak = 0;
     uint32_t device = 0;
     std::string info;
+    std::map<uint32_t, std::string> states;  // CVAPI_QueryUserState values beside the device type
+    // The user's camera as the video callback describes it.
+    uint32_t width = 320;
+    uint32_t height = 240;
+    uint32_t rotation = 0;
 };
 
 // A scripted result: times < 0 means every time.
@@ -34,6 +39,7 @@ struct World {
     std::map<uint32_t, std::vector<uint32_t>> objects;
     std::map<std::tuple<uint32_t, uint32_t, uint32_t>, std::string> objectValues;
     std::map<int, std::string> options;
+    std::map<uint32_t, std::string> sdkAnswers;  // CVAPI_SDKControl output by control code
     std::map<std::string, Fault> outcomeFaults;  // "connect", "login", "enterroom"
     std::map<std::string, Fault> returnFaults;   // by CVAPI_ function name
 
@@ -45,7 +51,7 @@ struct World {
 
 // Where scenario "user" lines go; the control channel has no section.
 struct Section {
-    enum Kind { kNone, kRoom, kAnyRoom } kind = kNone;
+    enum Kind { kNone, kRoom, kAnyRoom, kNoRoom } kind = kNone;
     uint32_t room = 0;
 };
 
@@ -53,12 +59,10 @@ struct Section {
 // control channel, where "room" is refused and "user" only updates.
 // Returns false with a reason for a line that does not parse; the world is
 // then unchanged.
-bool ApplyDirective(World& world, const std::vector<std::string>& tokens, Section* section,
-                    std::string& error);
+bool ApplyDirective(World& world, const std::vector<std::string>& tokens, Section* section, std::string& error);
 
 // Reads "key=value" attributes of a user line from tokens[first] on.
-bool ParseUserAttributes(const std::vector<std::string>& tokens, size_t first, UserRecord& user,
-                         std::string& error);
+bool ParseUserAttributes(const std::vector<std::string>& tokens, size_t first, UserRecord& user, std::string& error);
 
 // Parses a whole scenario text; errors lists "line N: reason" per bad line.
 void LoadScenario(World& world, const std::string& text, std::vector<std::string>& errors);

@@ -17,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
-#include "cvapi.h"
+#include "quillgate/sdklink/cvapi.h"
+#include "standin_sdk_codes.h"
+#include "tests/support/media_checks.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -32,29 +34,35 @@ struct Event {
 };
 
 // Collects callbacks from the SDK's thread.
-class Recorder {
+class Recorder
+{
 public:
-    void Add(Event e) {
+    void Add(Event e)
+    {
         e.thread = std::this_thread::get_id();
         std::lock_guard<std::mutex> lock(mu_);
         events_.push_back(std::move(e));
         cv_.notify_all();
     }
     // Waits (at most 5 s) until an event matches; returns its index or -1.
-    int WaitFor(const std::function<bool(const Event&)>& match) {
+    int WaitFor(const std::function<bool(const Event&)>& match)
+    {
         std::unique_lock<std::mutex> lock(mu_);
         int found = -1;
         cv_.wait_for(lock, std::chrono::seconds(5), [&] {
             for (size_t i = 0; i < events_.size(); ++i)
-                if (match(events_[i])) return found = static_cast<int>(i), true;
+                if (match(events_[i]))
+                    return found = static_cast<int>(i), true;
             return false;
         });
         return found;
     }
-    int WaitNotify(unsigned msg, unsigned w, unsigned l) {
+    int WaitNotify(unsigned msg, unsigned w, unsigned l)
+    {
         return WaitFor([=](const Event& e) { return e.kind == "notify" && e.a == msg && e.b == w && e.c == l; });
     }
-    std::vector<Event> Snapshot() {
+    std::vector<Event> Snapshot()
+    {
         std::lock_guard<std::mutex> lock(mu_);
         return events_;
     }
@@ -65,42 +73,64 @@ private:
     std::vector<Event> events_;
 };
 
-Recorder* R(void* user) { return static_cast<Recorder*>(user); }
+Recorder* R(void* user)
+{
+    return static_cast<Recorder*>(user);
+}
 
-void OnNotify(unsigned msg, unsigned w, unsigned l, void* user) { R(user)->Add({"notify", msg, w, l, "", {}}); }
-void OnText(unsigned from, unsigned to, int secret, const char* text, unsigned len, void* user) {
+void OnNotify(unsigned msg, unsigned w, unsigned l, void* user)
+{
+    R(user)->Add({"notify", msg, w, l, "", {}});
+}
+void OnText(unsigned from, unsigned to, int secret, const char* text, unsigned len, void* user)
+{
     R(user)->Add({"text", from, to, static_cast<unsigned>(secret), std::string(text, len), {}});
 }
-void OnBuffer(unsigned id, unsigned char* buf, unsigned len, void* user) {
+void OnBuffer(unsigned id, unsigned char* buf, unsigned len, void* user)
+{
     // The bytes must be followed by a NUL: receivers read them as text.
     R(user)->Add({"buffer", id, len, buf[len], std::string(reinterpret_cast<char*>(buf), len), {}});
 }
 void OnVideo(unsigned id, void* buf, unsigned len, unsigned ts, void* user, unsigned, unsigned, unsigned width,
-             unsigned height, unsigned, unsigned, unsigned, unsigned, unsigned rotation) {
-    R(user)->Add({"video", id, ts, width * 10000 + height * 10 + rotation / 90,
-                  std::string(static_cast<char*>(buf), len), {}});
+             unsigned height, unsigned, unsigned, unsigned, unsigned, unsigned rotation)
+{
+    R(user)->Add(
+        {"video", id, ts, width * 10000 + height * 10 + rotation / 90, std::string(static_cast<char*>(buf), len), {}});
 }
-void OnAudio(unsigned id, void* buf, unsigned len, WAVEFORMATEX wf, unsigned ts, void* user) {
-    R(user)->Add({"audio", id, ts, wf.nChannels * 100000u + wf.nSamplesPerSec / 10 + wf.wBitsPerSample,
-                  std::string(static_cast<char*>(buf), len), {}});
+void OnAudio(unsigned id, void* buf, unsigned len, WAVEFORMATEX wf, unsigned ts, void* user)
+{
+    R(user)->Add({"audio",
+                  id,
+                  ts,
+                  wf.nChannels * 100000u + wf.nSamplesPerSec / 10 + wf.wBitsPerSample,
+                  std::string(static_cast<char*>(buf), len),
+                  {}});
 }
-void OnCoreEvent(unsigned type, const char* json, void* user) { R(user)->Add({"event", type, 0, 0, json, {}}); }
-void OnObjectEvent(unsigned type, unsigned id, unsigned ev, unsigned, unsigned, unsigned, unsigned p4,
-                   const char* s, void* user) {
+void OnCoreEvent(unsigned type, const char* json, void* user)
+{
+    R(user)->Add({"event", type, 0, 0, json, {}});
+}
+void OnObjectEvent(unsigned type, unsigned id, unsigned ev, unsigned, unsigned, unsigned, unsigned p4, const char* s,
+                   void* user)
+{
     R(user)->Add({"object", type, id, ev * 100 + p4, s, {}});
 }
 
-bool HasLine(const std::string& text, const std::string& line) {
+bool HasLine(const std::string& text, const std::string& line)
+{
     std::istringstream in(text);
     std::string l;
     while (std::getline(in, l))
-        if (l == line) return true;
+        if (l == line)
+            return true;
     return false;
 }
 
-class StandinSdk : public ::testing::Test {
+class StandinSdk : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         log_ = dir_ + "/sdk.log";
         journal_ = dir_ + "/journal.txt";
         setenv("QG_SDK_LOG", log_.c_str(), 1);
@@ -109,7 +139,8 @@ protected:
         unsetenv("QG_SDK_CONTROL");
     }
     void TearDown() override { CVAPI_Release(); }
-    int Start() {
+    int Start()
+    {
         int ret = CVAPI_InitSDK(nullptr, CV_INIT_FLAGS_DEFAULT);
         CVAPI_SetNotifyMessageCallBack(OnNotify, &rec_);
         CVAPI_SetVideoDataExCallBack(CV_VIDEO_CB_FORMAT_ENCODED, OnVideo, &rec_);
@@ -120,18 +151,21 @@ protected:
         CVAPI_SetCallBack(CV_CBTYPE_OBJECTEVENT, reinterpret_cast<void*>(OnObjectEvent), &rec_);
         return ret;
     }
-    void Scenario(const std::string& text) {
+    void Scenario(const std::string& text)
+    {
         const std::string path = dir_ + "/scenario.txt";
         std::ofstream(path) << text;
         setenv("QG_SDK_SCENARIO", path.c_str(), 1);
     }
-    std::string Name(unsigned id) {
+    std::string Name(unsigned id)
+    {
         char name[256];
         std::memset(name, 'x', sizeof name);
         EXPECT_EQ(CVAPI_GetUserName(id, name, sizeof name), 0);
         return name;
     }
-    void LoginAndEnter(unsigned room) {
+    void LoginAndEnter(unsigned room)
+    {
         ASSERT_EQ(CVAPI_Connect("127.0.0.1", 8906), 0);
         ASSERT_EQ(CVAPI_Login("alice", "pw", 0), 0);
         ASSERT_EQ(CVAPI_EnterRoom(room, "", 0), 0);
@@ -144,7 +178,8 @@ protected:
     Recorder rec_;
 };
 
-TEST_F(StandinSdk, DefaultSessionOutcomesArriveInOrderOnTheEventThread) {
+TEST_F(StandinSdk, DefaultSessionOutcomesArriveInOrderOnTheEventThread)
+{
     ASSERT_EQ(Start(), 0);
     ASSERT_EQ(CVAPI_Connect("127.0.0.1", 8906), 0);
     ASSERT_EQ(CVAPI_Login("alice", "pw", 0), 0);
@@ -185,7 +220,8 @@ TEST_F(StandinSdk, DefaultSessionOutcomesArriveInOrderOnTheEventThread) {
     EXPECT_EQ(device, 1);
 }
 
-TEST_F(StandinSdk, ListCallsCountFillToCapacityAndRejectBadArguments) {
+TEST_F(StandinSdk, ListCallsCountFillToCapacityAndRejectBadArguments)
+{
     Scenario("room 3\nuser 1 \nuser 2\nuser 3\nobject 4 10\nobject 4 11\nobject 4 12\n");
     ASSERT_EQ(Start(), 0);
     LoginAndEnter(3);
@@ -222,7 +258,8 @@ TEST_F(StandinSdk, ListCallsCountFillToCapacityAndRejectBadArguments) {
     EXPECT_STREQ(name, "use");
 }
 
-TEST_F(StandinSdk, JournalRecordsEveryCallAndLogOptionWritesLines) {
+TEST_F(StandinSdk, JournalRecordsEveryCallAndLogOptionWritesLines)
+{
     EXPECT_EQ(CVAPI_Connect("h", 1), CV_ERR_NOTINIT);
     ASSERT_EQ(Start(), 0);
     int one = 1;
@@ -235,7 +272,8 @@ TEST_F(StandinSdk, JournalRecordsEveryCallAndLogOptionWritesLines) {
     CVAPI_GetRoomOnlineUsers(5, nullptr, &n);
     ASSERT_EQ(CVAPI_Connect("127.0.0.1", 8906), 0);
     unsigned char frame[20];
-    for (int i = 0; i < 20; ++i) frame[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 20; ++i)
+        frame[i] = static_cast<unsigned char>(i);
     CVAPI_InputVideoDataEx(0, frame, 20, 40, 3);
     CVAPI_UserInfoControl(static_cast<unsigned>(-1), 8, 0x2000, 0, nullptr);
 
@@ -247,13 +285,17 @@ TEST_F(StandinSdk, JournalRecordsEveryCallAndLogOptionWritesLines) {
     EXPECT_TRUE(HasLine(j, "CVAPI_SetSDKOption 135 text \"[proxy] hello \\\"world\\\"\" = 0")) << j;
     EXPECT_TRUE(HasLine(j, "CVAPI_GetRoomOnlineUsers 5 null 0 = 0")) << j;
     EXPECT_TRUE(HasLine(j, "CVAPI_Connect \"127.0.0.1\" 8906 = 0")) << j;
-    EXPECT_TRUE(HasLine(j, "CVAPI_InputVideoDataEx 0 20:000102030405060708090a0b0c0d0e0f 20 40 3 = 0")) << j;
+    // A frame: its sequence number in its stream and the CRC-32 of all its bytes.
+    EXPECT_TRUE(HasLine(j, "CVAPI_InputVideoDataEx 0 seq=0 len=20 ts=40 flags=3 crc=" +
+                               qgtest::CrcForm(qgtest::Crc32(frame, 20)) + " = 0"))
+        << j;
     EXPECT_TRUE(HasLine(j, "CVAPI_UserInfoControl -1 8 8192 0 null = 0")) << j;
 
     EXPECT_EQ(ReadFile(log_), "[proxy] hello \"world\"\n[proxy] second\n");
 }
 
-TEST_F(StandinSdk, OptionsReadBackAsStored) {
+TEST_F(StandinSdk, OptionsReadBackAsStored)
+{
     ASSERT_EQ(Start(), 0);
     int v = 123456, out = -1;
     ASSERT_EQ(CVAPI_SetSDKOption(26, &v, 4), 0);
@@ -270,16 +312,16 @@ TEST_F(StandinSdk, OptionsReadBackAsStored) {
     EXPECT_EQ(CVAPI_SetSDKOption(26, nullptr, 4), CV_ERR_INVALIDPARAM);
 }
 
-TEST_F(StandinSdk, ScenarioGivesUsersAndScriptedFailures) {
-    Scenario(
-        "# two rooms\n"
-        "selfid 555\n"
-        "room 9 6c6f626279\n"
-        "user 31 name=c0eecbc4 camera=1 speak=0 device=4 info=7669703d31\n"
-        "room *\n"
-        "fail login 17 1\n"
-        "return CVAPI_SetServerAuthPass 20\n"
-        "objvalue 5 2 8 text 717565756531\n");
+TEST_F(StandinSdk, ScenarioGivesUsersAndScriptedFailures)
+{
+    Scenario("# two rooms\n"
+             "selfid 555\n"
+             "room 9 6c6f626279\n"
+             "user 31 name=c0eecbc4 camera=1 speak=0 device=4 info=7669703d31\n"
+             "room *\n"
+             "fail login 17 1\n"
+             "return CVAPI_SetServerAuthPass 20\n"
+             "objvalue 5 2 8 text 717565756531\n");
     ASSERT_EQ(Start(), 0);
     EXPECT_EQ(CVAPI_SetServerAuthPass("secret"), 20);
 
@@ -316,7 +358,8 @@ TEST_F(StandinSdk, ScenarioGivesUsersAndScriptedFailures) {
     EXPECT_EQ(missing, 3);
 }
 
-TEST_F(StandinSdk, FailedConnectAndRefusedRoomReportTheirCodes) {
+TEST_F(StandinSdk, FailedConnectAndRefusedRoomReportTheirCodes)
+{
     Scenario("fail connect 100 1\nfail enterroom 33\nroom *\nuser 5\n");
     ASSERT_EQ(Start(), 0);
     EXPECT_EQ(CVAPI_Login("bob", "pw", 0), CV_ERR_NOTCONNECT);
@@ -341,7 +384,8 @@ TEST_F(StandinSdk, FailedConnectAndRefusedRoomReportTheirCodes) {
     EXPECT_EQ(online, 0);
 }
 
-TEST_F(StandinSdk, BadScenarioLinesAreReportedAndTheRestIsKept) {
+TEST_F(StandinSdk, BadScenarioLinesAreReportedAndTheRestIsKept)
+{
     Scenario("selfid 77\nuser 5\nroom 2\nuser 6 name=zz\nwhatever 1\nuser 7 camera=3\n");
     EXPECT_EQ(Start(), CV_ERR_SCENARIO);
     const std::string log = ReadFile(log_);
@@ -357,7 +401,8 @@ TEST_F(StandinSdk, BadScenarioLinesAreReportedAndTheRestIsKept) {
     EXPECT_EQ(camera, 3u);
 }
 
-TEST_F(StandinSdk, ControlChannelInjectsEvents) {
+TEST_F(StandinSdk, ControlChannelInjectsEvents)
+{
     const std::string fifo = dir_ + "/control";
     setenv("QG_SDK_CONTROL", fifo.c_str(), 1);
     ASSERT_EQ(Start(), 0);
@@ -366,19 +411,18 @@ TEST_F(StandinSdk, ControlChannelInjectsEvents) {
     struct stat st;
     ASSERT_EQ(stat(fifo.c_str(), &st), 0);
     ASSERT_TRUE(S_ISFIFO(st.st_mode));
-    const std::string lines =
-        "user enter 3001 name=c0eecbc4 camera=1 device=8\n"
-        "camera 3001 2\n"
-        "text 3001 1001 1 68656c6c6f\n"
-        "buffer 3001 616263\n"
-        "video 3001 640 480 1234 90 00000001\n"
-        "audio 3001 2 48000 16 99 0102\n"
-        "event 7 7b7d\n"
-        "object 4 10 2 0 0 0 9 -\n"
-        "bogus line\n"
-        "text 1 2 3 xyz\n"
-        "notify 1230 0 9\n"
-        "user leave 2002\n";
+    const std::string lines = "user enter 3001 name=c0eecbc4 camera=1 device=8\n"
+                              "camera 3001 2\n"
+                              "text 3001 1001 1 68656c6c6f\n"
+                              "buffer 3001 616263\n"
+                              "video 3001 640 480 1234 90 00000001\n"
+                              "audio 3001 2 48000 16 99 0102\n"
+                              "event 7 7b7d\n"
+                              "object 4 10 2 0 0 0 9 -\n"
+                              "bogus line\n"
+                              "text 1 2 3 xyz\n"
+                              "notify 1230 0 9\n"
+                              "user leave 2002\n";
     int fd = open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
@@ -390,8 +434,8 @@ TEST_F(StandinSdk, ControlChannelInjectsEvents) {
     EXPECT_GE(rec_.WaitNotify(CV_MSG_LINKCLOSE, 0, 9), 0);
     auto has = [&](const char* kind, unsigned a, unsigned b, unsigned c, const std::string& data) {
         return rec_.WaitFor([=](const Event& e) {
-                   return e.kind == kind && e.a == a && e.b == b && e.c == c && e.data == data;
-               }) >= 0;
+            return e.kind == kind && e.a == a && e.b == b && e.c == c && e.data == data;
+        }) >= 0;
     };
     EXPECT_TRUE(has("text", 3001, 1001, 1, "hello"));
     EXPECT_TRUE(has("buffer", 3001, 3, 0, "abc"));
@@ -399,7 +443,8 @@ TEST_F(StandinSdk, ControlChannelInjectsEvents) {
     EXPECT_TRUE(has("audio", 3001, 99, 2 * 100000 + 4800 + 16, "\x01\x02"));
     EXPECT_TRUE(has("event", 7, 0, 0, "{}"));
     EXPECT_TRUE(has("object", 4, 10, 209, ""));
-    for (const Event& e : rec_.Snapshot()) EXPECT_NE(e.thread, std::this_thread::get_id());
+    for (const Event& e : rec_.Snapshot())
+        EXPECT_NE(e.thread, std::this_thread::get_id());
 
     // The room now holds the newcomer and no longer the user who left.
     unsigned ids[4];
@@ -422,7 +467,82 @@ TEST_F(StandinSdk, ControlChannelInjectsEvents) {
     EXPECT_NE(stat(fifo.c_str(), &st), 0);  // the FIFO it made is gone
 }
 
-TEST_F(StandinSdk, ReleaseStopsDeliveryAndTheSdkStartsAgain) {
+TEST_F(StandinSdk, DefaultWorldHasObjectsStatesAndUsersOutsideTheRoom)
+{
+    ASSERT_EQ(Start(), 0);
+    LoginAndEnter(7);
+    unsigned n = 0;
+    ASSERT_EQ(CVAPI_GetRoomOnlineUsers(7, nullptr, &n), 0);
+    EXPECT_EQ(n, 2u);  // users of "room -" are known but in no room
+    int device = 0;
+    EXPECT_EQ(CVAPI_QueryUserState(2011, CV_USERSTATE_DEVICETYPE, &device, 4), 0);
+    EXPECT_EQ(device, 4);
+    EXPECT_EQ(CVAPI_QueryUserState(2012, CV_USERSTATE_DEVICETYPE, &device, 4), 0);
+    EXPECT_EQ(device, 8);
+    char text[32] = "";
+    EXPECT_EQ(CVAPI_QueryUserState(2001, 16, text, sizeof text), 0);
+    EXPECT_STREQ(text, "192.168.1.20");
+    EXPECT_EQ(CVAPI_QueryUserState(2001, 99, text, sizeof text), CV_ERR_NOINFO);
+
+    for (unsigned type : {4u, 5u, 6u}) {
+        n = 0;
+        EXPECT_EQ(CVAPI_ObjectGetIdList(type, nullptr, &n), 0);
+        EXPECT_GE(n, 1u) << type;
+    }
+    int count = 0;
+    EXPECT_EQ(CVAPI_ObjectGetValue(CV_OBJTYPE_AREA, 10, CV_OBJINFO_GUESTCOUNT, &count, 4), 0);
+    EXPECT_EQ(count, 3);
+    char name[100] = "";
+    EXPECT_EQ(CVAPI_ObjectGetValue(CV_OBJTYPE_QUEUE, 501, CV_OBJINFO_NAME, name, sizeof name), 0);
+    EXPECT_STREQ(name, "\xca\xdb\xc7\xb0\xd7\xc9\xd1\xaf");
+}
+
+TEST_F(StandinSdk, ScriptedAnswersFillOutputsWithoutRoomForANul)
+{
+    Scenario("sdkanswer 5 6162636465\nroom *\nuser 9\nuserstate 9 20 text 78797a\n");
+    ASSERT_EQ(Start(), 0);
+    char out[8];
+    std::memset(out, '#', sizeof out);
+    EXPECT_EQ(CVAPI_SDKControl(5, "{}", out, 3), 0);
+    EXPECT_EQ(std::string(out, 4), "abc#");  // filled, no NUL, nothing beyond
+    EXPECT_EQ(CVAPI_SDKControl(5, "{}", out, sizeof out), 0);
+    EXPECT_STREQ(out, "abcde");
+    EXPECT_EQ(CVAPI_SDKControl(6, "{}", out, sizeof out), 0);
+    EXPECT_EQ(std::string(out, 7), "{\"ctrlc");
+    std::memset(out, '#', sizeof out);
+    EXPECT_EQ(CVAPI_QueryUserState(9, 20, out, 2), 0);
+    EXPECT_EQ(std::string(out, 3), "xy#");
+}
+
+TEST_F(StandinSdk, BuffersAreJournalledWholeAndControlDataMayComeFromAFile)
+{
+    const std::string fifo = dir_ + "/control";
+    setenv("QG_SDK_CONTROL", fifo.c_str(), 1);
+    ASSERT_EQ(Start(), 0);
+    const unsigned char data[20] = {0, 1, 2, 0xd5, 0xc5, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 0xff};
+    EXPECT_EQ(CVAPI_TransBuffer(2001, data, sizeof data), 0);
+    unsigned task = 0;
+    EXPECT_EQ(CVAPI_TransBufferEx(2001, "ab", 2, 1, 2, 3, &task), 0);
+    const std::string j = ReadFile(journal_);
+    EXPECT_TRUE(HasLine(j, "CVAPI_TransBuffer 2001 20:000102d5c505060708090a0b0c0d0e0f101112ff 20 = 0")) << j;
+    EXPECT_TRUE(HasLine(j, "CVAPI_TransBufferEx 2001 2:6162 2 1 2 3 out = 0")) << j;
+
+    // A buffer far beyond one control line, from a file.
+    const std::string big(3 << 20, 'q');
+    std::ofstream(dir_ + "/big.bin", std::ios::binary) << big;
+    const std::string lines = "buffer 2002 @" + dir_ + "/big.bin\nevent 4 @" + dir_ + "/missing\n";
+    int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    close(fd);
+    ASSERT_GE(rec_.WaitFor([&](const Event& e) { return e.kind == "buffer" && e.a == 2002 && e.data == big; }), 0);
+    for (int i = 0; i < 100 && ReadFile(log_).find("control: bad line: event 4 @") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(ReadFile(log_).find("control: bad line: event 4 @"), std::string::npos);
+}
+
+TEST_F(StandinSdk, ReleaseStopsDeliveryAndTheSdkStartsAgain)
+{
     ASSERT_EQ(Start(), 0);
     ASSERT_EQ(CVAPI_Connect("127.0.0.1", 1), 0);
     ASSERT_EQ(CVAPI_Release(), 0);
