@@ -197,6 +197,8 @@ TEST(BrowserSession, ConnectsBothPeersCarriesMediaAndDataBothWaysAndLeavesNoProc
     std::string dump;
     for (const std::string& line : run)
         dump += line.substr(0, 400) + "\n";
+    if (status == 77 && !run.empty())
+        GTEST_SKIP() << run.back();
     EXPECT_TRUE(ProcessesOf(dir.path()).empty()) << ProcessesOf(dir.path())[0];
     ASSERT_EQ(status, 0) << "after " << seconds << " s\n" << dump;
 
@@ -218,8 +220,7 @@ TEST(BrowserSession, ConnectsBothPeersCarriesMediaAndDataBothWaysAndLeavesNoProc
     EXPECT_GT(toQuillgate, 100);
     EXPECT_GE(encoded, toQuillgate - 5);
 
-    // The remote user's camera decoded by the browser, over 100 frames in the
-    // ten seconds.
+    // The remote user's camera decoded by the browser, over 100 frames.
     const long decoded =
         Stat(out, "end", "user2001-camera", "decoded") - Stat(out, "start", "user2001-camera", "decoded");
     EXPECT_GT(decoded, 100) << dump;
