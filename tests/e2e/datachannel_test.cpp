@@ -484,11 +484,12 @@ TEST(DataChannelLiveness, SilenceAsksForAResetEvery2800MsUntilTheChannelOpensAga
     };
     // The file's last packet comes about 2 s after the answer: resets at
     // about 7 and 9.8 s (the packet at 8 s); the channel opens again at
-    // 10.5 s; the new file's silence would end only after the logout.
+    // 11.2 s, midway to the third; the new file's silence would end only
+    // after the logout.
     // The receiving peer comes once the stream has set the SDK's formats:
     // the first formats of a room stay hold, and its answer's are others.
     const std::string script = Enter(1, 1) + DataPeer(4, "dc") + "sleep 1000\n" + ReceivePeer(6, "r1", 2001) +
-                               "sleep 2500\n" + Mark(40) + "sleep 4500\n" + Mark(42) + "sleep 2500\n" + Mark(41) +
+                               "sleep 2500\n" + Mark(40) + "sleep 4500\n" + Mark(42) + "sleep 3200\n" + Mark(41) +
                                "sleep 3800\n" + kLogout;
     const GatewayRun run = RunGateway(dir, {"-w", "10"}, script, 60, sdk);
     ASSERT_EQ(run.status, 0) << run.Dump();
@@ -505,11 +506,12 @@ TEST(DataChannelLiveness, SilenceAsksForAResetEvery2800MsUntilTheChannelOpensAga
     ASSERT_GE(silent, 0) << run.Dump();
     ASSERT_GT(again, silent) << run.Dump();
     const long quiet = LogNumber(run.sdkLog[silent], "curTime") - LogNumber(run.sdkLog[silent], "sendTime");
+    // The exact limits are the unit tests' (a fake clock); here a loaded host may be late.
     EXPECT_GT(quiet, 5000) << run.sdkLog[silent];
-    EXPECT_LT(quiet, 5300) << run.sdkLog[silent];
+    EXPECT_LT(quiet, 5800) << run.sdkLog[silent];
     const long repeat = LogNumber(run.sdkLog[again], "curTime") - LogNumber(run.sdkLog[again], "sendTime");
     EXPECT_GT(repeat, 2800) << run.sdkLog[again];
-    EXPECT_LT(repeat, 3100) << run.sdkLog[again];
+    EXPECT_LT(repeat, 3600) << run.sdkLog[again];
     EXPECT_EQ(CountLog(run, "recv data timeout!"), 1) << run.Dump();
     EXPECT_EQ(CountLog(run, "recreate peerconnection obj timeout!"), 1) << run.Dump();
     EXPECT_EQ(CountLog(run, "CDataChannelBase::OnReceiveData packetNum=3 already passed (readIndex=56), dropped"), 1)

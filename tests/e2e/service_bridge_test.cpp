@@ -256,7 +256,8 @@ TEST_F(BridgeSession, ASilentParentGetsTheRegistrationAgainThreeSecondsLater)
     const int again = run.parentOut.WaitFor(from + "cmd 1000 ", run.parentOut.WaitFor(from + "cmd 1000 ") + 1, 10000);
     ASSERT_GE(again, 0) << run.Dump();
     const auto gap = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(gap, std::chrono::milliseconds(2900));
+    // Seen late by a loaded test, the first shortens the gap; well short of 3 s is a fault.
+    EXPECT_GE(gap, std::chrono::milliseconds(2500));
     WaitRegistered();
     EXPECT_EQ(QuotedText(run.parentOut.All()[again]),
               QuotedText(run.parentOut.All()[run.parentOut.WaitFor(from + "cmd 1000 ")]));

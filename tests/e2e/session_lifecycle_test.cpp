@@ -156,11 +156,11 @@ INSTANTIATE_TEST_SUITE_P(Exits, SessionEnd,
                                                    kHeartbeatTimeout,
                                                    nullptr,
                                                    30},
-                                           // -w 3: the gateway kills a quillgate that is not gone 3 s after the reply.
+                                           // -w 10: the gateway kills a quillgate that is not gone 10 s after the reply.
                                            EndCase{"LogoutRepliesThenExits",
-                                                   {"-w", "3"},
+                                                   {"-w", "10"},
                                                    "wait initiateQiullgateDelegate\ncall logout 7\n"
-                                                   "wait replyLogout 2000\n",
+                                                   "wait replyLogout\n",
                                                    "quillgate exit 0",
                                                    "<--- [OnServiceStop] ...",
                                                    nullptr,
@@ -199,7 +199,7 @@ TEST(SessionDaemon, LauncherExitsAtOnceAndDaemonRegistersWithItsOwnPid)
     const GatewayRun run = RunGateway(dir, {"-w", "10", "--", "-d"},
                                       "wait initiateQiullgateDelegate\n"
                                       "call logout 1\n"
-                                      "wait replyLogout 2000\n",
+                                      "wait replyLogout\n",
                                       60);
     ASSERT_EQ(run.status, 0) << run.Dump();
     const int launcher = StartedPid(run);

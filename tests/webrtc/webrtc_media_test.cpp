@@ -102,7 +102,7 @@ protected:
         const std::string init = "{\"browsertype\":" + std::to_string(browserType) +
                                  ",\"debugflag\":0,\"debuglevel\":1,\"h5handlestreamtype\":2,\"platformtype\":1}";
         ASSERT_EQ(side_.HandleWebCommand(1, init), 0);
-        for (int i = 0; i < 200 && access(dir_.File("control").c_str(), F_OK) != 0; ++i)
+        for (int i = 0; i < 2000 && access(dir_.File("control").c_str(), F_OK) != 0; ++i)
             usleep(5000);
         control_ = open(dir_.File("control").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(control_, 0);

@@ -96,7 +96,7 @@ protected:
         setenv("QG_RTC_CONTROL", dir_.File("control").c_str(), 1);
         side_.SetOwner(&owner_);
         ASSERT_EQ(side_.HandleWebCommand(1, InitParams(1)), 0);
-        for (int i = 0; i < 200 && access(dir_.File("control").c_str(), F_OK) != 0; ++i)
+        for (int i = 0; i < 2000 && access(dir_.File("control").c_str(), F_OK) != 0; ++i)
             usleep(5000);
         control_ = open(dir_.File("control").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(control_, 0);

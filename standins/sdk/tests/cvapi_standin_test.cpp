@@ -536,7 +536,7 @@ TEST_F(StandinSdk, BuffersAreJournalledWholeAndControlDataMayComeFromAFile)
     ASSERT_EQ(write(fd, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
     close(fd);
     ASSERT_GE(rec_.WaitFor([&](const Event& e) { return e.kind == "buffer" && e.a == 2002 && e.data == big; }), 0);
-    for (int i = 0; i < 100 && ReadFile(log_).find("control: bad line: event 4 @") == std::string::npos; ++i)
+    for (int i = 0; i < 500 && ReadFile(log_).find("control: bad line: event 4 @") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_NE(ReadFile(log_).find("control: bad line: event 4 @"), std::string::npos);
 }

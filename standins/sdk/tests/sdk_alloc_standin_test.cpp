@@ -69,7 +69,7 @@ TEST(StandinSdkJournalOff, MediaFramesCostNoAllocationEitherWayAndWriteNoFile)
     ASSERT_EQ(CVAPI_EnterRoom(5, "", 0), 0);
     ASSERT_EQ(CVAPI_UserCameraControl(2001, 1), 0);
     ASSERT_EQ(CVAPI_UserSpeakControl(2001, 1), 0);
-    for (int i = 0; i < 500 && g_frames < 40; ++i)
+    for (int i = 0; i < 1000 && g_frames < 40; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_GE(g_frames.load(), 40);
     EXPECT_EQ(g_newsAtLatest - g_newsAtSecond, 0u);

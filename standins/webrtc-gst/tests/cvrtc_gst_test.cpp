@@ -178,11 +178,17 @@ TEST(GstMediaLibrary, TwoPeersConnectOverLoopbackAndTheCameraArrivesByteForByte)
         std::lock_guard<std::mutex> lock(pair.mu);
         got = pair.frames;
     }
-    // Every frame from the first key frame on, in order and whole.
+    // Nine in ten at least, each whole and in the order sent. RTP has no
+    // resend here: on a loaded host the jitter buffer may drop a late frame,
+    // so a gap passes, a changed or reordered frame does not.
     ASSERT_GT(got.size(), frames.size() * 9 / 10);
-    const size_t skipped = frames.size() - got.size();
-    for (size_t i = 0; i < got.size(); ++i)
-        ASSERT_EQ(got[i], frames[skipped + i]) << "frame " << i;
+    size_t sent = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        while (sent < frames.size() && frames[sent] != got[i])
+            ++sent;
+        ASSERT_LT(sent, frames.size()) << "frame " << i << " of " << got.size() << " was never sent, or out of order";
+        ++sent;
+    }
     EXPECT_EQ(pair.uninitFromCallback, -1);
     EXPECT_EQ(g_api.Destroy(pair.sender), 0);
     EXPECT_EQ(g_api.Destroy(pair.sender), 3);

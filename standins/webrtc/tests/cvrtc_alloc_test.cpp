@@ -77,7 +77,7 @@ TEST(StandinRtcJournalOff, MediaFramesCostNoAllocationEitherWay)
     EXPECT_EQ(qgtest::ThreadNews() - before, 0u);
 
     // The browser's camera and microphone, real-paced on the media thread.
-    for (int i = 0; i < 500 && g_frames < 20; ++i)
+    for (int i = 0; i < 1000 && g_frames < 20; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_GE(g_frames.load(), 20);
     EXPECT_EQ(g_newsAtLatest - g_newsAtSecond, 0u);

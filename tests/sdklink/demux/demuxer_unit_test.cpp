@@ -430,7 +430,8 @@ TEST(MemoryDemuxer, DestroyReturnsPromptlyWhileTheThreadWaitsForData)
     const auto start = std::chrono::steady_clock::now();
     holder.Destroy();
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::milliseconds(500));
+    // A stop that waited for data would never return; any bound tells them apart.
+    EXPECT_LT(took, std::chrono::milliseconds(5000));
     EXPECT_FALSE(holder.HasUnit());
 }
 
