@@ -108,7 +108,13 @@ call userCameraControl 25 2003 true
 wait replyUserCameraControl
 call userSpeakControl 26 2003 true
 wait replyUserSpeakControl
-sleep 2600
+# Both ways every frame of the two-second clips, however slowly the host
+# plays them: carol's 30 camera and 100 microphone frames out of the SDK,
+# the browser's 30 and 101 into it.
+journal 30 size=320x240 30000
+journal 100 format=1/16000/16 30000
+journal 30 CVAPI_InputVideoDataEx 30000
+journal 101 CVAPI_InputAudioDataEx 30000
 call webrtcConsult 24 "$candidate"
 wait replyWebrtcConsult
 wait notifyUserAtRoom
@@ -133,7 +139,11 @@ call consultParam 33 1 "{\"control\":1,\"peerconnectionid\":\"browser-data\",\"s
 wait replyConsultParam
 call webrtcConsult 34 "{\"peerconnectionid\":\"browser-data\",\"sdp\":\"$dataoffer\",\"type\":\"offer\"}"
 wait replyWebrtcConsult
-sleep 8000
+# The stream plays, the channel falls silent, quillgate asks for a reset
+# after 5 s and the stream plays anew: then the SDK has had 60 more video
+# frames and 202 more audio frames than the first stay's.
+journal 90 CVAPI_InputVideoDataEx 30000
+journal 303 CVAPI_InputAudioDataEx 30000
 call logout 9
 wait replyLogout
 SCRIPT

@@ -97,7 +97,8 @@ using namespace standin;
 
 namespace {
 
-const int kCallTimeoutMs = 5000;
+// Long enough for a sanitizer build of quillgate on a loaded host.
+const int kCallTimeoutMs = 30000;
 const int kDefaultWaitMs = 10000;
 
 // stdout, one flushed line at a time. A call's line goes out before the call

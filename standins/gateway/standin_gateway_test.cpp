@@ -255,7 +255,8 @@ public:
     rpcCorvane::rpcCorvaneWebRtcGwPrx Gateway(int port)
     {
         Ice::ObjectPrx plain = com->stringToProxy("CorvaneWebRtcGWServer:tcp -h 127.0.0.1 -p " + std::to_string(port));
-        return rpcCorvane::rpcCorvaneWebRtcGwPrx::checkedCast(plain->ice_invocationTimeout(5000));
+        // Only ends a call that hangs: the stand-in answers at once, but a loaded host may be slow.
+        return rpcCorvane::rpcCorvaneWebRtcGwPrx::checkedCast(plain->ice_invocationTimeout(20000));
     }
 
     Ice::CommunicatorPtr com;

@@ -6,10 +6,14 @@
 // Every wait is bounded.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "tests/support/case_names.h"
@@ -97,6 +101,66 @@ std::string MarkLine(int reqid)
 }
 
 const char kLogout[] = "call logout 91\nwait replyLogout\n";
+
+// The gateway's line for a browser-bound message of one type for one peer:
+// a control step can follow it where the script's clock would have to guess.
+std::string NotifiedLine(const std::string& peerId, const std::string& type)
+{
+    return "recv notifyWebrtcConsult(\"standin-session\", 0, " +
+           Q("{\"peerconnectionid\":\"" + peerId + "\",\"type\":\"" + type + "\"}") + ")";
+}
+
+// Writes a line to the media library's control FIFO once its journal holds
+// a line starting with `after`: a step for what the gateway prints nothing
+// of, such as the end of a sender ("totals <h> data out="). Polls, bounded;
+// start it before RunGateway and Finish it after.
+class RtcAfterJournal
+{
+public:
+    RtcAfterJournal(const TempDir& dir, const std::string& after, const std::string& line)
+        : journal_(dir.File("rtc.journal")), fifo_(dir.File("rtc.control")), after_(after), line_(line + "\n"),
+          thread_([this] { Run(); })
+    {}
+    ~RtcAfterJournal() { Finish(); }
+    // Stops looking; true when the line was written.
+    bool Finish()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        return written_;
+    }
+
+private:
+    void Run()
+    {
+        for (int waited = 0; waited < 120000 && !stop_; waited += 20) {
+            if (qgtest::Find(qgtest::ReadLines(journal_), after_) >= 0) {
+                // RunGateway holds the FIFO open for reading all along.
+                const int fd = open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                written_ = fd >= 0 && write(fd, line_.data(), line_.size()) == static_cast<ssize_t>(line_.size());
+                if (fd >= 0)
+                    close(fd);
+                return;
+            }
+            usleep(20 * 1000);
+        }
+    }
+
+    const std::string journal_, fifo_, after_, line_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> written_{false};
+    std::thread thread_;  // last: it starts once the rest is there
+};
+
+// The count of a frame's CRC in a file's list (journal waits need one that is there once).
+size_t CrcCount(const std::vector<InputFrame>& frames, uint32_t crc)
+{
+    size_t n = 0;
+    for (const InputFrame& f : frames)
+        n += f.crc == crc ? 1 : 0;
+    return n;
+}
 
 // One raw data-channel message: the 28-byte header and its slice.
 std::string MessageHex(uint32_t packetNum, const std::string& payload, uint32_t blockNum = 0, uint32_t sliceNum = 0,
@@ -363,7 +427,6 @@ TEST(DataChannelFaults, ReorderedDuplicatedAndHarmlessOddMessagesLeaveTheFramesA
 struct LossCase {
     const char* name;
     const char* fault;  // the first sending's fault
-    int extraMs;        // the fault's own pause
     const char* line;   // what quillgate says of the bad message ("": nothing of its own)
     bool lost;          // packet 20 never counts
     uint32_t partial;   // bytes of the chunk handed on before the frame is given up
@@ -373,16 +436,16 @@ QG_PRINT_CASE_BY_NAME(LossCase)
 // The file is cut into 56 slices of 1400 bytes (the last 1234) in blocks of
 // 8: packet 20 sits in block 2 (16 to 23), 55 ends block 6 (48 to 55).
 const LossCase kLossCases[] = {
-    {"DroppedPacket", "drop=20", 0, "", true, 5600},
-    {"LatePacket", "reorder=20 pause=20:3000", 3000,
-     "*** had receive packet but current lostPackNo[20] more than it[20]", true, 5600},
-    {"OverLongMessage", "overlong=20", 0,
+    {"DroppedPacket", "drop=20", "", true, 5600},
+    {"LatePacket", "reorder=20 pause=20:3000", "*** had receive packet but current lostPackNo[20] more than it[20]",
+     true, 5600},
+    {"OverLongMessage", "overlong=20",
      "CDataChannelBase::OnReceiveData message too long, dropped: dataLen=1600, max=1500", true, 5600},
-    {"BadMagic", "badmagic=20", 0, "", true, 5600},
-    {"OversizedSlice", "bigslice=20", 0, "", true, 5600},
+    {"BadMagic", "badmagic=20", "", true, 5600},
+    {"OversizedSlice", "bigslice=20", "", true, 5600},
     // Cut to its header and half its slice: the last block gives only the
     // bytes that came, 617 of the last 1234.
-    {"TruncatedLastMessage", "truncate=55", 0, "*** handleSliceData sliceLen!=packLen, Maybe pack is error..", false,
+    {"TruncatedLastMessage", "truncate=55", "*** handleSliceData sliceLen!=packLen, Maybe pack is error..", false,
      7 * 1400 + 617},
 };
 
@@ -405,11 +468,15 @@ TEST_P(DataChannelLoss, IsDeclaredAndTheStreamResumesWholeAtTheNextFrameStart)
     SdkSetup sdk;
     // Once the first sending is over, the file again as the packets that
     // follow it, without a new data channel: its first slice starts a frame.
-    sdk.control = {RtcStep("", "datafile " + path + " " + c.fault),
-                   RtcStep(MarkLine(40), "datasend 1 " + path + " event4=off jump=0:" + std::to_string(packets))};
-    const std::string script = Enter(1, 1) + DataPeer(4, "dc") + "sleep " + std::to_string(2600 + c.extraMs) + "\n" +
-                               Mark(40) + JournalWait(1, "crc=" + qgtest::CrcForm(in.frames.back().crc)) + kLogout;
+    // The library journals a sender's end; a second sending before it would
+    // replace the first (a fixed wait for it would guess its pace).
+    sdk.control = {RtcStep("", "datafile " + path + " " + c.fault)};
+    RtcAfterJournal again(dir,
+                          "totals 1 data out=", "datasend 1 " + path + " event4=off jump=0:" + std::to_string(packets));
+    const std::string script =
+        Enter(1, 1) + DataPeer(4, "dc") + JournalWait(1, "crc=" + qgtest::CrcForm(in.frames.back().crc)) + kLogout;
     const GatewayRun run = RunGateway(dir, {"-w", "10"}, script, 60, sdk);
+    ASSERT_TRUE(again.Finish()) << "no second sending\n" << run.Dump();
     ASSERT_EQ(run.status, 0) << run.Dump();
     ASSERT_GE(run.Out("quillgate exit 0"), 0) << run.Dump();
 
@@ -472,6 +539,9 @@ TEST(DataChannelLiveness, SilenceAsksForAResetEvery2800MsUntilTheChannelOpensAga
     }
     TempDir dir;
     SdkSetup sdk;
+    // The last two steps follow the requests themselves, not the script's
+    // clock: each looks for its line below the one that fired the step before.
+    const std::string reset = NotifiedLine("dc", "resetdatachannel");
     sdk.control = {
         RtcStep("", "datafile " + path),
         RtcStep(MarkLine(40), "message 2 " + MessageHex(0, "abc")),
@@ -479,26 +549,25 @@ TEST(DataChannelLiveness, SilenceAsksForAResetEvery2800MsUntilTheChannelOpensAga
         RtcStep("", "event 2 5 0 0 -"),
         // A packet of the silent channel once the reset was asked for: an
         // old number (not taken), but it refreshes the channel's time.
-        RtcStep(MarkLine(42), "message 1 " + MessageHex(3, "ghi", 0, 1)),
-        RtcStep(MarkLine(41), "datasend 1 " + path),
+        RtcStep(reset, "message 1 " + MessageHex(3, "ghi", 0, 1)),
+        // The second request: the channel opens again.
+        RtcStep(reset, "datasend 1 " + path),
     };
     // The file's last packet comes about 2 s after the answer: resets at
-    // about 7 and 9.8 s (the packet at 8 s); the channel opens again at
-    // 11.2 s, midway to the third; the new file's silence would end only
-    // after the logout.
+    // about 7 and 9.8 s, the packet just after the first; the channel opens
+    // again just after the second, some 2 s before a third request or the
+    // packet's own silence would end; the new file's silence would end only
+    // after the logout, which follows its last frame.
     // The receiving peer comes once the stream has set the SDK's formats:
     // the first formats of a room stay hold, and its answer's are others.
-    const std::string script = Enter(1, 1) + DataPeer(4, "dc") + "sleep 1000\n" + ReceivePeer(6, "r1", 2001) +
-                               "sleep 2500\n" + Mark(40) + "sleep 4500\n" + Mark(42) + "sleep 3200\n" + Mark(41) +
-                               "sleep 3800\n" + kLogout;
+    const std::string script = Enter(1, 1) + DataPeer(4, "dc") + JournalWait(1, "CVAPI_SetInputVideoFormatEx") +
+                               JournalWait(1, "CVAPI_SetInputAudioFormatEx") + ReceivePeer(6, "r1", 2001) +
+                               "sleep 3000\n" + Mark(40) + JournalWait(2 * in.frames.size(), "CVAPI_Input") + kLogout;
     const GatewayRun run = RunGateway(dir, {"-w", "10"}, script, 60, sdk);
     ASSERT_EQ(run.status, 0) << run.Dump();
     ASSERT_GE(run.Out("quillgate exit 0"), 0) << run.Dump();
 
-    const int reopened = run.Out(MarkLine(41));
-    ASSERT_GT(reopened, 0);
     EXPECT_EQ(NotifiedCount(run, "dc", "resetdatachannel"), 2) << run.Dump();
-    EXPECT_EQ(NotifiedCount(run, "dc", "resetdatachannel", reopened), 2) << run.Dump();
     EXPECT_EQ(NotifiedCount(run, "r1", "resetdatachannel"), 0) << run.Dump();
     const int silent = run.Log("CWebRtcConnect::NotifyClientResetDataChnl: recv data timeout! handle:1, peerId:dc, ");
     const int again =
@@ -512,6 +581,11 @@ TEST(DataChannelLiveness, SilenceAsksForAResetEvery2800MsUntilTheChannelOpensAga
     const long repeat = LogNumber(run.sdkLog[again], "curTime") - LogNumber(run.sdkLog[again], "sendTime");
     EXPECT_GT(repeat, 2800) << run.sdkLog[again];
     EXPECT_LT(repeat, 3600) << run.sdkLog[again];
+    // Both requests came before the channel opened again, none after.
+    const std::string opening = "CWebRtcConnect::ResetDataChnlConfig: Handle:1, peerId:dc, ChnlId:1, ";
+    const int reopened = run.Log(opening, run.Log(opening) + 1);
+    ASSERT_GT(reopened, again) << run.Dump();
+    EXPECT_LT(run.Log("CWebRtcConnect::NotifyClientResetDataChnl: ", reopened), 0) << run.Dump();
     EXPECT_EQ(CountLog(run, "recv data timeout!"), 1) << run.Dump();
     EXPECT_EQ(CountLog(run, "recreate peerconnection obj timeout!"), 1) << run.Dump();
     EXPECT_EQ(CountLog(run, "CDataChannelBase::OnReceiveData packetNum=3 already passed (readIndex=56), dropped"), 1)
@@ -548,16 +622,25 @@ TEST(DataChannelLiveness, Event5AsksForANewPeerEvery2000MsUntilThePeerGoes)
     TempDir dir;
     SdkSetup sdk;
     sdk.scenario = "selfid 1001\nroom *\nuser 2001 camera=2\nuser 2002 camera=2\n";
+    // The peers go once each was asked three times, before a fourth is due
+    // 2 s later: r2 is asked after r1 each time, and its third request makes
+    // the SDK send an event that the script waits for (steps run in order,
+    // each on a line below the one before; "channel 1", the library's
+    // default, only counts r2's first two requests).
+    const std::string r2Reset = NotifiedLine("r2", "resetpeerobj");
     sdk.control = {
         RtcStep(MarkLine(40), "event 1 5 0 0 -"),
         RtcStep("", "event 2 5 0 0 -"),
         RtcStep("", "event 3 5 0 0 -"),
         RtcStep("", "event 2 5 0 0 -"),
+        RtcStep(r2Reset, "channel 1"),
+        RtcStep(r2Reset, "channel 1"),
+        {r2Reset, "event 99 " + qgtest::Hex(std::string("{}"))},
         {"recv replyConsultParam(\"standin-session\", 41, ", "user leave 2002"},
     };
     const std::string script = Enter(2, 4) + DataPeer(4, "dc") + ReceivePeer(6, "r1", 2001) +
                                ReceivePeer(8, "r2", 2002) + Mark(40) +
-                               "sleep 5000\n"
+                               "wait notifyCoreSDKEvent 30000\n"
                                "call consultParam 41 1 " +
                                Q("{\"control\":0,\"peerconnectionid\":\"r1\"}") +
                                "\n"
@@ -600,10 +683,20 @@ TEST(DataChannelChurn, RepeatedOpeningsMidStreamLoseNothingElseAndLogoutMidStrea
     } catch (const std::exception& e) {
         GTEST_SKIP() << "the ffmpeg tools are not there: " << e.what();
     }
+    // Where each play is, from the SDK's journal: the file's first and last
+    // frames, each once in the file.
+    ASSERT_EQ(CrcCount(in.frames, in.frames.front().crc), 1u);
+    ASSERT_EQ(CrcCount(in.frames, in.frames.back().crc), 1u);
+    const std::string first = "crc=" + qgtest::CrcForm(in.frames.front().crc);
+    const std::string last = "crc=" + qgtest::CrcForm(in.frames.back().crc);
     TempDir dir;
     SdkSetup sdk;
+    // A cut file sends packets 0 to 39 at its pace, then waits 30 s before
+    // the rest: what comes after its first frame is mid-stream, however
+    // late the script or the sender.
+    const std::string cut = " pause=40:30000";
     sdk.control = {
-        RtcStep("", "datafile " + path),
+        RtcStep("", "datafile " + path + cut),
         // Mid-stream the channel opens three times: the rest of that file
         // no longer fits the new sequence.
         RtcStep(MarkLine(40), "event 1 4 1 0 -"),
@@ -611,10 +704,11 @@ TEST(DataChannelChurn, RepeatedOpeningsMidStreamLoseNothingElseAndLogoutMidStrea
         RtcStep("", "event 1 4 1 0 -"),
         // Then a file from packet 0 plays whole, and another is cut by the logout.
         RtcStep(MarkLine(42), "datasend 1 " + path),
-        RtcStep(MarkLine(43), "datasend 1 " + path),
+        RtcStep(MarkLine(43), "datasend 1 " + path + cut),
     };
-    const std::string script = Enter(1, 4) + DataPeer(4, "dc") + "sleep 1200\n" + Mark(40) + "sleep 300\n" + Mark(41) +
-                               "sleep 1500\n" + Mark(42) + "sleep 3500\n" + Mark(43) + "sleep 1000\n" + kLogout;
+    const std::string script = Enter(1, 4) + DataPeer(4, "dc") + JournalWait(1, first) + Mark(40) + "sleep 300\n" +
+                               Mark(41) + "sleep 1500\n" + Mark(42) + JournalWait(1, last) + Mark(43) +
+                               JournalWait(3, first) + kLogout;
     const GatewayRun run = RunGateway(dir, {"-w", "10"}, script, 60, sdk);
     ASSERT_EQ(run.status, 0) << run.Dump();
     EXPECT_GE(run.Out("quillgate exit 0"), 0) << run.Dump();

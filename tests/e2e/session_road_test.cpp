@@ -66,7 +66,10 @@ TEST(SessionRoad, LoginRoomUsersComeAndGoThenLeaveAndLogout)
 {
     TempDir dir;
     SdkSetup sdk;
-    sdk.control = {{"recv notifyOnlineUser(", "user enter 2003 name=6361726f6c camera=1 speak=2"},
+    // 2003 enters once the script has seen the room's reply and list: the
+    // gateway prints on several threads, and its line of the reply must not
+    // come after 2003's.
+    sdk.control = {{"wait notifyOnlineUser ok", "user enter 2003 name=6361726f6c camera=1 speak=2"},
                    {"recv notifyUserAtRoom(", "user leave 2003"}};
     const std::string script = std::string("wait initiateQiullgateDelegate\n"
                                            "call heartBeat\n") +
@@ -141,24 +144,31 @@ TEST(SessionRoad, PendingIdsUnderOneKeyAreEachAnsweredOnceInOrderAndLoginFallsBa
                    "return CVAPI_Login 0 2\nreturn CVAPI_LoginEx 0 1\n"
                    "return CVAPI_EnterRoom 0 2\nreturn CVAPI_EnterRoomEx 0 1\n";
     // A call's result joins its line here: the SDK sends nothing meanwhile.
+    // The outcome for the Ex request comes once the script has seen both
+    // replies of the first (its "answer" line, the default answer, marks
+    // that): the gateway prints on several threads, and a reply line of the
+    // first outcome must not come after one of the second.
     sdk.control = {
         {"call loginEx(13, \"127.0.0.1:8906\", \"nick\", 0, \"u\", \"app\", 1, \"sig\", \"sp\", \"{}\") -> 0",
          "notify 1226 1001 0"},
-        {"recv replyLogin(\"standin-session\", 12, ", "notify 1226 1001 0"},
+        {"answer replyLogin 0", "notify 1226 1001 0"},
         {"recv replyLogin(\"standin-session\", 13, ", "notify 1226 1001 0"},
         {"call enterRoomEx(23, \"lobby\", \"\", 0) -> 0", "notify 1227 5 0"},
-        {"recv replyEnterRoom(\"standin-session\", 22, ", "notify 1227 8 0"},
+        {"answer replyEnterRoom 0", "notify 1227 8 0"},
         {"recv replyEnterRoom(\"standin-session\", 23, ", "notify 1227 9 0"}};
     const std::string script = "wait initiateQiullgateDelegate\n"
                                "call login 11 \"127.0.0.1:8906\" \"a\" \"p\" 0 \"{}\"\n"
                                "call login 12 \"127.0.0.1:8906\" \"a\" \"p\" 0 \"{}\"\n"
                                "call loginEx 13 \"127.0.0.1:8906\" \"nick\" 0 \"u\" \"app\" 1 \"sig\" \"sp\" \"{}\"\n"
-                               "wait replyLogin\nwait replyLogin\nwait replyLogin\n"
+                               "wait replyLogin\nwait replyLogin\nanswer replyLogin 0\nwait replyLogin\n"
                                "wait notifyAppConfigInfo\nwait notifyAppConfigInfo\nwait notifyAppConfigInfo\n"
                                "call enterRoom 21 5 \"\" 0\n"
                                "call enterRoom 22 5 \"\" 0\n"
                                "call enterRoomEx 23 \"lobby\" \"\" 0\n"
-                               "wait replyEnterRoom\nwait replyEnterRoom\nwait replyEnterRoom\n"
+                               "wait replyEnterRoom\nwait replyEnterRoom\nanswer replyEnterRoom 0\nwait replyEnterRoom\n"
+                               // The third room outcome has come (quillgate logs it first),
+                               // and a reply it wrongly found something for has had time.
+                               "journal 1 dwRoomId:9,dwErrorCode:0 30000\n"
                                "sleep 300\n"
                                "call logout 30\n"
                                "wait replyLogout\n";

@@ -3,6 +3,7 @@
 // frames into the SDK with their flags, and remote users' frames out.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -430,17 +431,24 @@ TEST_F(SdkMedia, FramesRacingRoomStaysReachTheSdkWholeOrNotAtAll)
 {
     Begin();
     std::atomic<bool> stop{false};
+    std::atomic<int> fed{0};
     std::thread feeder([&] {
         uint8_t frame[64];
         for (int i = 0; i < 64; ++i)
             frame[i] = static_cast<uint8_t>(i);
-        for (int i = 0; i < 3000 && !stop; ++i) {
+        for (int i = 0; i < 300000 && !stop; ++i) {
             Sdk().InputVideoData(-1, 0, 0, frame, sizeof frame, i, (i % 4) * 90, 0);
             Sdk().InputAudioData(-1, 0, 0, frame, 32, i);
+            ++fed;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    for (int round = 0; round < 3; ++round) {
+    // Frames reach the SDK only while a room stay's formats are set (about
+    // 300 ms a round): the rounds start once the feeder runs, and go on
+    // until some frame got through, however late a loaded host runs it.
+    for (int i = 0; i < 20000 && fed == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int round = 0; round < 3 || (round < 60 && JournalWith("CVAPI_InputVideoDataEx").empty()); ++round) {
         Sdk().SetDownAudioFrame(11, 1, 16000, 16);
         Sdk().SetDownVideoFrame(round % 2 ? 1 : 3, 0, 0, 15);
         Sdk().doLeaveRoom();

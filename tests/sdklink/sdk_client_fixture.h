@@ -8,6 +8,7 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -92,16 +93,19 @@ protected:
         return false;
     }
 
-    // Waits (bounded) for a journal line that holds the text.
+    // Waits (at most 20 s: the SDK's threads on a loaded host) for a
+    // journal line that holds the text.
     bool WaitJournal(const std::string& text) const
     {
-        for (int i = 0; i < 400; ++i) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
             for (const std::string& line : Journal())
                 if (line.find(text) != std::string::npos)
                     return true;
+            if (std::chrono::steady_clock::now() > end)
+                return false;
             usleep(10 * 1000);
         }
-        return false;
     }
 
     // Owner calls since the test began.
@@ -112,19 +116,22 @@ protected:
         return all;
     }
 
-    // Waits (bounded) for an owner call starting with op(argsPrefix and
-    // returns it whole; empty on time-out.
+    // Waits (at most 20 s, however many other calls come meanwhile) for an
+    // owner call starting with op(argsPrefix and returns it whole; empty on
+    // time-out.
     std::string WaitCall(const std::string& op, const std::string& argsPrefix = "") const
     {
         const std::string prefix = op + "(" + argsPrefix;
-        for (int i = 0; i < 200; ++i) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
             std::vector<std::string> calls = Calls();
             const int at = Find(calls, prefix);
             if (at >= 0)
                 return calls[static_cast<size_t>(at)];
+            if (std::chrono::steady_clock::now() > end)
+                return "";
             owner_->WaitCount(seen_ + calls.size(), 25);
         }
-        return "";
     }
 
     // The string argument of a recorded call that holds a JSON object.

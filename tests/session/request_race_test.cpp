@@ -130,7 +130,8 @@ protected:
             }
             return !Answered("replyTransBuffer").empty();
         };
-        for (int i = 0; i < 500 && !allIn(); ++i)
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!allIn() && std::chrono::steady_clock::now() < end)
             gateway_->WaitCount(gateway_->Calls().size() + 1, 10);
         const std::map<int, int> answered = Answered(reply);
         for (int id : accepted)

@@ -124,8 +124,9 @@ public:
         const sockaddr_in a = Address(kLoopback, port);
         sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof(a));
     }
-    // The next datagram within ms, or false.
-    bool Receive(std::string& out, int ms = 2000, uint16_t* fromPort = nullptr)
+    // The next datagram within ms, or false. Waits that expect nothing say
+    // how long; the default only ends a wait for a datagram that is due.
+    bool Receive(std::string& out, int ms = 10000, uint16_t* fromPort = nullptr)
     {
         pollfd p = {fd_, POLLIN, 0};
         if (poll(&p, 1, ms) <= 0)
@@ -141,7 +142,7 @@ public:
             *fromPort = ntohs(from.sin_port);
         return true;
     }
-    bool ReceiveCommand(Command& out, int ms = 2000)
+    bool ReceiveCommand(Command& out, int ms = 10000)
     {
         std::string p;
         return Receive(p, ms) && ReadCommand(p, out);
@@ -176,11 +177,11 @@ public:
         events_.push_back({event, param, cv::toStyledString(doc)});
         cv_.notify_all();
     }
-    // The events once there are n of them (at most 2 s), or those there are.
+    // The events once there are n of them (at most 10 s), or those there are.
     std::vector<Event> Wait(size_t n)
     {
         std::unique_lock<std::mutex> lock(mu_);
-        cv_.wait_for(lock, std::chrono::seconds(2), [&] { return events_.size() >= n; });
+        cv_.wait_for(lock, std::chrono::seconds(10), [&] { return events_.size() >= n; });
         return events_;
     }
     std::vector<Event> Now() { return Wait(0); }
@@ -212,7 +213,7 @@ long long MsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The thread count once it is n (at most 2 s), or what it is then.
+// The thread count once it is n (at most 10 s), or what it is then.
 int WaitThreads(int n)
 {
     int now = qgtest::ThreadCount();
@@ -256,7 +257,7 @@ TEST_F(BridgeTest, RunConnectsAndRegistersWithTheProcessRecordFromItsPort)
     ASSERT_EQ(bridge.Run(), 0);
     std::string pack;
     uint16_t from = 0;
-    ASSERT_TRUE(parent.Receive(pack, 2000, &from));
+    ASSERT_TRUE(parent.Receive(pack, 10000, &from));
     Command first;
     ASSERT_TRUE(ReadCommand(pack, first));
     EXPECT_EQ(first.cmd, 1000);

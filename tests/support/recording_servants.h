@@ -25,8 +25,10 @@ public:
         return calls_;
     }
 
-    // Waits, bounded, until at least n calls were recorded.
-    bool WaitCount(size_t n, int ms = 5000)
+    // Waits, bounded, until at least n calls were recorded. Only a failing
+    // wait takes the time: the default allows for a sanitizer build on a
+    // loaded host (calls over loopback Ice).
+    bool WaitCount(size_t n, int ms = 20000)
     {
         std::unique_lock<std::mutex> lock(mu_);
         return cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return calls_.size() >= n; });

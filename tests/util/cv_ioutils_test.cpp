@@ -59,11 +59,12 @@ bool SameFile(int fd, const struct stat& ref)
     return fstat(fd, &st) == 0 && st.st_dev == ref.st_dev && st.st_ino == ref.st_ino;
 }
 
-// Waits, bounded, for a file that a daemon writes and renames into place.
+// Waits, bounded (20 s: a daemon started on a loaded host), for a file
+// that a daemon writes and renames into place.
 std::map<std::string, std::string> AwaitReport(const std::string& path)
 {
     std::map<std::string, std::string> report;
-    for (int i = 0; i < 200 && access(path.c_str(), F_OK) != 0; ++i)
+    for (int i = 0; i < 800 && access(path.c_str(), F_OK) != 0; ++i)
         usleep(25000);
     std::istringstream in(ReadFile(path));
     std::string key, value;

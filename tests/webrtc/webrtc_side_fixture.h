@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -119,16 +120,17 @@ protected:
 
     std::vector<std::string> Journal() const { return ReadLines(dir_.File("journal")); }
 
-    // Waits (bounded) for a journal line starting with prefix; its index or -1.
+    // Waits (at most 20 s: the library's threads on a loaded host) for a
+    // journal line starting with prefix; its index or -1.
     int WaitJournal(const std::string& prefix, int from = 0) const
     {
-        for (int i = 0; i < 400; ++i) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
             const int at = Find(Journal(), prefix, from);
-            if (at >= 0)
+            if (at >= 0 || std::chrono::steady_clock::now() > end)
                 return at;
             usleep(5000);
         }
-        return -1;
     }
 
     // The journal's quoted text of the first line with prefix, unescaped

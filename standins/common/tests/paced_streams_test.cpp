@@ -20,9 +20,10 @@ struct Play {
 };
 using Streams = standin::PacedStreams<Play>;
 
-// Waits for a condition with a deadline.
+// Waits for a condition with a deadline (long: only a failing wait, or a
+// thread a loaded host runs late, takes the time).
 template <class Cond>
-bool WaitFor(Cond cond, milliseconds limit = milliseconds(5000))
+bool WaitFor(Cond cond, milliseconds limit = milliseconds(30000))
 {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!cond()) {

@@ -44,12 +44,13 @@ public:
         events_.push_back(std::move(e));
         cv_.notify_all();
     }
-    // Waits (at most 5 s) until an event matches; returns its index or -1.
+    // Waits (at most 20 s: the SDK's thread on a loaded host) until an
+    // event matches; returns its index or -1.
     int WaitFor(const std::function<bool(const Event&)>& match)
     {
         std::unique_lock<std::mutex> lock(mu_);
         int found = -1;
-        cv_.wait_for(lock, std::chrono::seconds(5), [&] {
+        cv_.wait_for(lock, std::chrono::seconds(20), [&] {
             for (size_t i = 0; i < events_.size(); ++i)
                 if (match(events_[i]))
                     return found = static_cast<int>(i), true;

@@ -156,10 +156,11 @@ protected:
         ASSERT_EQ(write(control_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
     std::vector<std::string> Journal() const { return ReadLines(journal_); }
-    // Waits (bounded) for a journal line starting with prefix.
+    // Waits (at most 20 s: the media thread on a loaded host) for a journal
+    // line starting with prefix.
     bool WaitJournal(const std::string& prefix) const
     {
-        for (int i = 0; i < 500; ++i) {
+        for (int i = 0; i < 2000; ++i) {
             if (qgtest::Find(Journal(), prefix) >= 0)
                 return true;
             usleep(10 * 1000);
@@ -176,7 +177,7 @@ protected:
     }
     bool WaitLog(const std::string& text) const
     {
-        for (int i = 0; i < 500; ++i) {
+        for (int i = 0; i < 2000; ++i) {
             if (ReadFile(dir_.File("sdk.log")).find(text) != std::string::npos)
                 return true;
             usleep(10 * 1000);
