@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "quillgate/sdklink/corvane_connect.h"
+#include "bench/bench_quillgate.h"
 #include "tests/sdklink/recording_owner.h"
-#include "tests/support/recording_servants.h"
 
 namespace {
 
@@ -67,11 +67,7 @@ public:
 
 std::map<std::string, double> g_ns;
 
-double NsPerIteration(std::chrono::steady_clock::time_point from, benchmark::IterationCount n)
-{
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - from);
-    return n ? static_cast<double>(ns.count()) / static_cast<double>(n) : 0;
-}
+using qgbench::NsPerIteration;
 
 void BM_Floor_EncodeBlockAndMemcpy(benchmark::State& state)
 {
@@ -119,17 +115,10 @@ BENCHMARK(BM_QuillgateSide_ConvertEncodeSplitSend)->UseRealTime()->MinTime(1.0);
 
 // ---- the whole path with Ice ----
 
-class BenchGateway : public RecordingGateway
+// Counts the pieces and wakes the waiter at each buffer's last.
+class BenchGateway : public qgbench::BenchGatewayBase
 {
 public:
-    Ice::Int initiateQiullgateDelegate(const std::string&, Ice::Int, const rpcCorvane::rpcCorvaneWebRtcQuillgatePrx& d,
-                                       const Ice::Current&) override
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        delegate_ = d;
-        cv_.notify_all();
-        return 0;
-    }
     Ice::Int notifyTransBuffer(const std::string&, Ice::Int, Ice::Int, const std::string& buf,
                                const Ice::Current&) override
     {
@@ -141,12 +130,6 @@ public:
         }
         return 0;
     }
-    rpcCorvane::rpcCorvaneWebRtcQuillgatePrx WaitDelegate(int ms)
-    {
-        std::unique_lock<std::mutex> lock(mu_);
-        cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return delegate_ != 0; });
-        return delegate_;
-    }
     bool WaitBuffers(int n, int ms)
     {
         std::unique_lock<std::mutex> lock(mu_);
@@ -154,31 +137,18 @@ public:
     }
 
 private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    rpcCorvane::rpcCorvaneWebRtcQuillgatePrx delegate_;
     int pieces_ = 0;
     int buffers_ = 0;
 };
 
 struct Session {
-    Ice::CommunicatorPtr ice;
-    IceUtil::Handle<BenchGateway> gateway;
-    rpcCorvane::rpcCorvaneWebRtcQuillgatePrx quillgate;
-    pid_t pid = -1;
+    IceUtil::Handle<BenchGateway> gateway = new BenchGateway();
+    qgbench::QuillgateProcess run;
     std::string dir;
     int control = -1;
 };
 
 Session* g_session = nullptr;
-
-std::string OwnDir()
-{
-    char path[4096] = {0};
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    std::string p(path, n > 0 ? static_cast<size_t>(n) : 0);
-    return p.substr(0, p.rfind('/') + 1);
-}
 
 bool Start(Session& s)
 {
@@ -191,62 +161,18 @@ bool Start(Session& s)
     if (mkfifo(fifo.c_str(), 0600) != 0)
         return false;
     s.control = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-
-    Ice::InitializationData init;
-    init.properties = Ice::createProperties();
-    init.properties->setProperty("Ice.Warn.Connections", "0");
-    s.ice = Ice::initialize(init);
-    Ice::ObjectAdapterPtr adapter = s.ice->createObjectAdapterWithEndpoints("BenchGw", "tcp -h 127.0.0.1 -p 0");
-    s.gateway = new BenchGateway();
-    adapter->add(s.gateway, Ice::stringToIdentity("CorvaneWebRtcGWServer"));
-    adapter->activate();
-    Ice::IPEndpointInfoPtr info = Ice::IPEndpointInfoPtr::dynamicCast(adapter->getEndpoints()[0]->getInfo());
-    if (!info || s.control < 0)
+    if (s.control < 0 || !s.run.Start(s.gateway, {{"QG_SDK_LOG", ""},
+                                                  {"QG_SDK_JOURNAL", ""},
+                                                  {"QG_SDK_SCENARIO", ""},
+                                                  {"QG_SDK_CONTROL", fifo}}))
         return false;
-    const std::string program = OwnDir() + "quillgate";
-    const std::string host = "127.0.0.1:" + std::to_string(info->port);
-    s.pid = fork();
-    if (s.pid == 0) {
-        unsetenv("QG_SDK_LOG");
-        unsetenv("QG_SDK_JOURNAL");
-        unsetenv("QG_SDK_SCENARIO");
-        setenv("QG_SDK_CONTROL", fifo.c_str(), 1);
-        execl(program.c_str(), program.c_str(), "-g", "bench", "-h", host.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    if (s.pid < 0)
-        return false;
-    s.quillgate = s.gateway->WaitDelegate(20000);
-    if (!s.quillgate)
-        return false;
-    s.quillgate = s.quillgate->ice_invocationTimeout(5000);
-    s.quillgate->setGeneralParam(1, 1, "{\"debuglevel\":16,\"sdkfunction\":8}");
+    s.run.quillgate->setGeneralParam(1, 1, "{\"debuglevel\":16,\"sdkfunction\":8}");
     return true;
 }
 
 void Stop(Session& s)
 {
-    if (s.quillgate) {
-        try {
-            s.quillgate->logout(0);
-        } catch (const Ice::Exception&) {
-        }
-    }
-    if (s.pid > 0) {
-        bool gone = false;
-        for (int i = 0; i < 100 && !gone; ++i) {
-            gone = waitpid(s.pid, nullptr, WNOHANG) == s.pid;
-            if (!gone)
-                usleep(50 * 1000);
-        }
-        if (!gone) {
-            kill(s.pid, SIGKILL);
-            waitpid(s.pid, nullptr, 0);
-        }
-    }
-    s.quillgate = 0;
-    if (s.ice)
-        s.ice->destroy();
+    s.run.Stop();
     if (s.control >= 0)
         close(s.control);
     if (!s.dir.empty()) {

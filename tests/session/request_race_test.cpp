@@ -18,10 +18,8 @@
 #include <vector>
 
 #include "quillgate/session/connect_mgr.h"
-#include "quillgate/session/rpc_quillgate.h"
+#include "tests/session/in_process_session.h"
 #include "tests/support/gateway_run.h"
-#include "tests/support/recording_servants.h"
-#include "util/cv_ioutils.h"
 
 using qgtest::TempDir;
 
@@ -34,44 +32,12 @@ class RequestRace : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new TempDir();
-        setenv("QG_SDK_LOG", dir_->File("sdk.log").c_str(), 1);
-        std::ofstream(dir_->File("scenario"))
-            << "selfid 1001\nroom *\n"
-            << "return CVAPI_Login " << kSdkRefusal << "\nreturn CVAPI_LoginEx 0\n"
-            << "return CVAPI_EnterRoom " << kSdkRefusal << "\nreturn CVAPI_EnterRoomEx 0\n";
-        setenv("QG_SDK_SCENARIO", dir_->File("scenario").c_str(), 1);
-        unsetenv("QG_SDK_CONTROL");
-        unsetenv("QG_SDK_JOURNAL");
-        ASSERT_EQ(CConnectMgr::GetInstance().Init(), 0);
-
-        Ice::InitializationData init;
-        init.properties = Ice::createProperties();
-        init.properties->setProperty("Ice.ThreadPool.Server.Size", "1");
-        init.properties->setProperty("Ice.ThreadPool.Server.SizeMax", "1");
-        ice_ = Ice::initialize(init);
-        Ice::ObjectAdapterPtr adapter = ice_->createObjectAdapterWithEndpoints("Gw", "tcp -h 127.0.0.1 -p 0");
-        gateway_ = new RecordingGateway();
-        adapter->add(gateway_, Ice::stringToIdentity("CorvaneWebRtcGWServer"));
-        adapter->activate();
-        Ice::IPEndpointInfoPtr info = Ice::IPEndpointInfoPtr::dynamicCast(adapter->getEndpoints()[0]->getInfo());
-        ASSERT_TRUE(info);
-        rpc_ = new rpcCorvaneQuillgate("sess-race");
-        ASSERT_EQ(rpc_->Init(CV_IOUtils::IPString2Num("127.0.0.1"), info->port, "127.0.0.1", 3478), 0);
-        ASSERT_TRUE(gateway_->WaitCount(1));
+        const std::string refusal = std::to_string(kSdkRefusal);
+        session_.Start("sess-race", "selfid 1001\nroom *\nreturn CVAPI_Login " + refusal +
+                                        "\nreturn CVAPI_LoginEx 0\nreturn CVAPI_EnterRoom " + refusal +
+                                        "\nreturn CVAPI_EnterRoomEx 0\n");
     }
-    static void TearDownTestSuite()
-    {
-        rpc_->Release();
-        CConnectMgr::GetInstance().SetServant(nullptr);
-        rpc_ = nullptr;
-        ice_->destroy();
-        ice_ = nullptr;
-        gateway_ = nullptr;
-        CConnectMgr::GetInstance().Release();
-        delete dir_;
-        dir_ = nullptr;
-    }
+    static void TearDownTestSuite() { session_.Stop(); }
 
     static CConnectMgr& Mgr() { return CConnectMgr::GetInstance(); }
 
@@ -80,7 +46,7 @@ protected:
     {
         std::map<int, int> ids;
         const std::string prefix = op + "(\"sess-race\", ";
-        for (const std::string& call : gateway_->Calls()) {
+        for (const std::string& call : session_.gateway->Calls()) {
             if (call.compare(0, prefix.size(), prefix) == 0)
                 ++ids[atoi(call.c_str() + prefix.size())];
         }
@@ -93,7 +59,7 @@ protected:
     static void Race(const std::function<int(int)>& accept, const std::function<int(int, int)>& refuse,
                      const std::function<int()> outcome, const std::string& reply)
     {
-        const size_t before = gateway_->Calls().size();
+        const size_t before = session_.gateway->Calls().size();
         std::vector<int> accepted;
         std::vector<int> refused;
         for (int round = 0; round < 20; ++round) {
@@ -132,26 +98,20 @@ protected:
         };
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!allIn() && std::chrono::steady_clock::now() < end)
-            gateway_->WaitCount(gateway_->Calls().size() + 1, 10);
+            session_.gateway->WaitCount(session_.gateway->Calls().size() + 1, 10);
         const std::map<int, int> answered = Answered(reply);
         for (int id : accepted)
             EXPECT_EQ(answered.count(id) ? answered.at(id) : 0, 1) << "accepted id " << id;
         for (int id : refused)
             EXPECT_EQ(answered.count(id), 0u) << "refused id " << id << " got a reply";
         EXPECT_TRUE(Mgr().PendingRequests().empty());
-        EXPECT_GT(gateway_->Calls().size(), before);
+        EXPECT_GT(session_.gateway->Calls().size(), before);
     }
 
-    static TempDir* dir_;
-    static Ice::CommunicatorPtr ice_;
-    static IceUtil::Handle<RecordingGateway> gateway_;
-    static rpcCorvaneQuillgateHandle rpc_;
+    static InProcessSession session_;
 };
 
-TempDir* RequestRace::dir_ = nullptr;
-Ice::CommunicatorPtr RequestRace::ice_;
-IceUtil::Handle<RecordingGateway> RequestRace::gateway_;
-rpcCorvaneQuillgateHandle RequestRace::rpc_;
+InProcessSession RequestRace::session_;
 
 TEST_F(RequestRace, AcceptedLoginExIsAnsweredOnceAmidRefusedLogins)
 {

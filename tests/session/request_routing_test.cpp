@@ -11,10 +11,8 @@
 #include <vector>
 
 #include "quillgate/session/connect_mgr.h"
-#include "quillgate/session/rpc_quillgate.h"
-#include "tests/support/recording_servants.h"
+#include "tests/session/in_process_session.h"
 #include "tests/support/gateway_run.h"
-#include "util/cv_ioutils.h"
 
 using qgtest::TempDir;
 
@@ -27,52 +25,19 @@ class RequestRouting : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new TempDir();
-        setenv("QG_SDK_LOG", dir_->File("sdk.log").c_str(), 1);
         // Requests are accepted; outcomes come only from the test.
-        std::ofstream(dir_->File("scenario")) << "selfid 1001\nroom *\nuser 2001\n"
-                                                 "return CVAPI_Login 0\nreturn CVAPI_LoginEx 0\n"
-                                                 "return CVAPI_EnterRoom 0\nreturn CVAPI_EnterRoomEx 0\n";
-        setenv("QG_SDK_SCENARIO", dir_->File("scenario").c_str(), 1);
-        unsetenv("QG_SDK_CONTROL");
-        unsetenv("QG_SDK_JOURNAL");
-        ASSERT_EQ(CConnectMgr::GetInstance().Init(), 0);
-
-        Ice::InitializationData init;
-        init.properties = Ice::createProperties();
-        init.properties->setProperty("Ice.ThreadPool.Server.Size", "1");
-        init.properties->setProperty("Ice.ThreadPool.Server.SizeMax", "1");
-        ice_ = Ice::initialize(init);
-        Ice::ObjectAdapterPtr adapter = ice_->createObjectAdapterWithEndpoints("Gw", "tcp -h 127.0.0.1 -p 0");
-        gateway_ = new RecordingGateway();
-        adapter->add(gateway_, Ice::stringToIdentity("CorvaneWebRtcGWServer"));
-        adapter->activate();
-        Ice::IPEndpointInfoPtr info = Ice::IPEndpointInfoPtr::dynamicCast(adapter->getEndpoints()[0]->getInfo());
-        ASSERT_TRUE(info);
-        rpc_ = new rpcCorvaneQuillgate("sess-route");
-        ASSERT_EQ(rpc_->Init(CV_IOUtils::IPString2Num("127.0.0.1"), info->port, "127.0.0.1", 3478), 0);
-        // Registration is the first recorded call.
-        ASSERT_TRUE(gateway_->WaitCount(1));
+        session_.Start("sess-route", "selfid 1001\nroom *\nuser 2001\n"
+                                     "return CVAPI_Login 0\nreturn CVAPI_LoginEx 0\n"
+                                     "return CVAPI_EnterRoom 0\nreturn CVAPI_EnterRoomEx 0\n");
     }
-    static void TearDownTestSuite()
-    {
-        rpc_->Release();
-        CConnectMgr::GetInstance().SetServant(nullptr);
-        rpc_ = nullptr;
-        ice_->destroy();
-        ice_ = nullptr;
-        gateway_ = nullptr;
-        CConnectMgr::GetInstance().Release();
-        delete dir_;
-        dir_ = nullptr;
-    }
-    void SetUp() override { seen_ = gateway_->Calls().size(); }
+    static void TearDownTestSuite() { session_.Stop(); }
+    void SetUp() override { seen_ = session_.gateway->Calls().size(); }
 
     // The calls recorded since the test began, once there are n of them.
     static Calls Next(size_t n)
     {
-        EXPECT_TRUE(gateway_->WaitCount(seen_ + n)) << "expected " << n << " more calls";
-        Calls all = gateway_->Calls();
+        EXPECT_TRUE(session_.gateway->WaitCount(seen_ + n)) << "expected " << n << " more calls";
+        Calls all = session_.gateway->Calls();
         Calls next(all.begin() + static_cast<long>(std::min(seen_, all.size())), all.end());
         seen_ = all.size();
         return next;
@@ -80,17 +45,11 @@ protected:
 
     static CConnectMgr& Mgr() { return CConnectMgr::GetInstance(); }
 
-    static TempDir* dir_;
-    static Ice::CommunicatorPtr ice_;
-    static IceUtil::Handle<RecordingGateway> gateway_;
-    static rpcCorvaneQuillgateHandle rpc_;
+    static InProcessSession session_;
     static size_t seen_;
 };
 
-TempDir* RequestRouting::dir_ = nullptr;
-Ice::CommunicatorPtr RequestRouting::ice_;
-IceUtil::Handle<RecordingGateway> RequestRouting::gateway_;
-rpcCorvaneQuillgateHandle RequestRouting::rpc_;
+InProcessSession RequestRouting::session_;
 size_t RequestRouting::seen_ = 0;
 
 TEST_F(RequestRouting, OneOutcomeAnswersEveryWaitingIdInFilingOrderThenTheFallbackKey)

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "control_fifo.h"
-#include "event_loop.h"
+#include "task_thread.h"
 #include "sdk_media.h"
 #include "sdk_text.h"
 #include "sdk_world.h"
@@ -69,7 +69,7 @@ struct Sdk {
     World world;
     Session session;
     Callbacks callbacks;
-    EventLoop loop;
+    standin::TaskThread loop;
     standin::ControlFifo control;
     MediaThread media{&CurrentSinks};
     MediaInput input;
@@ -644,7 +644,7 @@ int CVAPI_Release(void)
     Call c("CVAPI_Release");
     Sdk& s = S();
     // A callback must not tear down the thread it runs on.
-    if (s.loop.OnLoopThread() || s.media.OnThread())
+    if (s.loop.OnThread() || s.media.OnThread())
         return c.Finish(CV_ERR_FAILED);
     {
         std::lock_guard<std::mutex> lock(s.mu);

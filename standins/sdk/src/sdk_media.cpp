@@ -18,14 +18,6 @@ const int kOutH264 = 1;
 const int kOutVP8 = 4;
 const size_t kStreamsKept = 16;  // input streams counted without allocating
 
-void WriteLe32(unsigned char* p, uint32_t v)
-{
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
-
 bool EndsWith(const std::string& text, const char* tail)
 {
     const std::string t(tail);
@@ -319,60 +311,6 @@ bool MediaThread::Step(std::unique_lock<std::mutex>& lock, Stream& s)
 
 // ---- the local user's frames ----
 
-bool MediaInput::SaveFile::Open(const std::string& path, Format fmt, uint32_t width, uint32_t height,
-                                const std::string& fourcc)
-{
-    Close();
-    file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    format = fmt;
-    frames = 0;
-    if (format == kIvf) {
-        unsigned char h[32] = {'D', 'K', 'I', 'F', 0, 0, 32, 0};
-        for (size_t i = 0; i < 4; ++i)
-            h[8 + i] = static_cast<unsigned char>(i < fourcc.size() ? fourcc[i] : ' ');
-        h[12] = static_cast<unsigned char>(width);
-        h[13] = static_cast<unsigned char>(width >> 8);
-        h[14] = static_cast<unsigned char>(height);
-        h[15] = static_cast<unsigned char>(height >> 8);
-        WriteLe32(h + 16, 1000);  // time base 1/1000: pts are the frames' ms
-        WriteLe32(h + 20, 1);
-        std::fwrite(h, 1, sizeof h, file);
-    }
-    return true;
-}
-
-void MediaInput::SaveFile::Write(const void* data, uint32_t length, uint32_t ts)
-{
-    if (!file)
-        return;
-    if (format == kIvf) {
-        unsigned char h[12] = {0};
-        WriteLe32(h, length);
-        WriteLe32(h + 4, ts);
-        std::fwrite(h, 1, sizeof h, file);
-    }
-    if (length)
-        std::fwrite(data, 1, length, file);
-    std::fflush(file);  // readable while the stream goes on
-    ++frames;
-}
-
-void MediaInput::SaveFile::Close()
-{
-    if (!file)
-        return;
-    if (format == kIvf) {
-        unsigned char n[4];
-        WriteLe32(n, frames);
-        std::fseek(file, 24, SEEK_SET);
-        std::fwrite(n, 1, sizeof n, file);
-    }
-    std::fclose(file);
-    file = nullptr;
-}
-
 MediaInput::MediaInput()
 {
     for (auto& c : counts_)
@@ -446,14 +384,8 @@ int MediaInput::Frame(const char* name, int medium, uint32_t stream, const void*
 bool MediaInput::Save(int medium, const std::string& format, const std::string& path, uint32_t width, uint32_t height,
                       const std::string& fourcc, std::string& error)
 {
-    SaveFile::Format f;
-    if (format == "annexb")
-        f = SaveFile::kAnnexB;
-    else if (format == "ivf")
-        f = SaveFile::kIvf;
-    else if (format == "raw")
-        f = SaveFile::kRaw;
-    else {
+    standin::SaveFile::Format f;
+    if (!standin::SaveFile::FormatNamed(format, f)) {
         error = "unknown format " + format;
         return false;
     }

@@ -14,6 +14,7 @@
 
 #include "media_clip.h"
 #include "paced_streams.h"
+#include "save_file.h"
 #include "quillgate/sdklink/cvapi.h"
 #include "sdk_world.h"
 
@@ -121,14 +122,6 @@ public:
     void SaveOff(int medium);
 
 private:
-    struct SaveFile {
-        enum Format { kAnnexB, kIvf, kRaw } format = kRaw;
-        std::FILE* file = nullptr;
-        uint32_t frames = 0;
-        bool Open(const std::string& path, Format fmt, uint32_t width, uint32_t height, const std::string& fourcc);
-        void Write(const void* data, uint32_t length, uint32_t ts);
-        void Close();
-    };
     struct Count {
         uint32_t stream;
         uint32_t frames;
@@ -139,7 +132,7 @@ private:
     bool open_ = false;
     std::vector<Count> counts_[2];
     uint32_t totals_[2] = {0, 0};
-    SaveFile save_[2];
+    standin::SaveFile save_[2];
 };
 
 // Control lines of the media: start, stop, pace and save (README.md).

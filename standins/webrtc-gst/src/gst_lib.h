@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "worker.h"
+#include "task_thread.h"
 
 namespace rtcgst {
 
@@ -20,7 +20,7 @@ struct Library {
     std::map<uint32_t, std::shared_ptr<Peer>> peers;
     uint32_t nextHandle = 1;
     bool inited = false;
-    rtcstub::Worker worker;
+    standin::TaskThread worker;
 };
 
 // Never destroyed: quillgate may uninitialise from its own static

@@ -10,7 +10,7 @@
 
 #include "records.h"
 #include "rtc_text.h"
-#include "worker.h"
+#include "task_thread.h"
 
 using rtcstub::Journal;
 using rtcstub::JournalOn;

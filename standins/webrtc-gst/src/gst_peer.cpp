@@ -10,7 +10,7 @@
 
 #include "records.h"
 #include "rtc_text.h"
-#include "worker.h"
+#include "task_thread.h"
 
 using rtcstub::Journal;
 using rtcstub::JournalOn;
@@ -49,7 +49,7 @@ std::string StunUri(const std::string& iceServer)
 
 }  // namespace
 
-Peer::Peer(rtcstub::Worker& worker, uint32_t handle, uint32_t direction, const std::string& iceServer,
+Peer::Peer(standin::TaskThread& worker, uint32_t handle, uint32_t direction, const std::string& iceServer,
            const std::string& peerId, const Callbacks& cb)
     : worker_(worker), handle_(handle), direction_(direction), iceServer_(iceServer), peerId_(peerId), cb_(cb)
 {}

@@ -20,8 +20,8 @@
 
 #include "quillgate/webrtc/cvrtc_api.h"
 
-namespace rtcstub {
-class Worker;
+namespace standin {
+class TaskThread;
 }
 
 namespace rtcgst {
@@ -43,7 +43,7 @@ enum Medium { kAudio = 0, kVideo = 1 };
 class Peer : public std::enable_shared_from_this<Peer>
 {
 public:
-    Peer(rtcstub::Worker& worker, uint32_t handle, uint32_t direction, const std::string& iceServer,
+    Peer(standin::TaskThread& worker, uint32_t handle, uint32_t direction, const std::string& iceServer,
          const std::string& peerId, const Callbacks& cb);
     ~Peer();
     Peer(const Peer&) = delete;
@@ -124,7 +124,7 @@ private:
     };
     static GstFlowReturn OnSampleThunk(GstAppSink* sink, gpointer tag);
 
-    rtcstub::Worker& worker_;
+    standin::TaskThread& worker_;
     const uint32_t handle_;
     const uint32_t direction_;
     const std::string iceServer_;

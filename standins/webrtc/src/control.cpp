@@ -356,13 +356,7 @@ bool Media(Library& l, const Tokens& t, Posts& posts)
         if (t.size() < 5 || !ParseOptions(t, 5, opts))
             return false;
         SaveFile::Format format;
-        if (t[3] == "annexb")
-            format = SaveFile::kAnnexB;
-        else if (t[3] == "ivf")
-            format = SaveFile::kIvf;
-        else if (t[3] == "raw")
-            format = SaveFile::kRaw;
-        else
+        if (!SaveFile::FormatNamed(t[3], format))
             return false;
         uint32_t width = 320, height = 240;
         std::string fourcc = "VP80";

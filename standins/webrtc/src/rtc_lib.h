@@ -17,21 +17,15 @@
 #include "media_pump.h"
 #include "rtc_text.h"
 #include "rtc_types.h"
+#include "save_file.h"
 #include "sdp_text.h"
-#include "worker.h"
+#include "task_thread.h"
 
 namespace rtcstub {
 
 // A received stream written to a file: Annex-B or raw bytes as they come,
 // or IVF with its headers.
-struct SaveFile {
-    enum Format { kAnnexB, kIvf, kRaw } format = kRaw;
-    FILE* file = nullptr;
-    uint32_t frames = 0;
-    bool Open(const std::string& path, Format fmt, uint32_t width, uint32_t height, const std::string& fourcc);
-    void Write(const unsigned char* data, uint32_t length, uint32_t ts);
-    void Close();
-};
+using standin::SaveFile;
 
 struct Peer {
     uint32_t handle = 0;
@@ -80,7 +74,7 @@ struct Library {
     Settings settings;
     std::map<std::string, std::shared_ptr<const Clip>> clips;  // by path
     std::map<uint32_t, uint32_t> singleSeq[2];                 // single frames sent, by handle
-    Worker worker;
+    standin::TaskThread worker;
     MediaPump pump;
 
     std::mutex controlMu;

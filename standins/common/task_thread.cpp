@@ -1,13 +1,13 @@
-#include "event_loop.h"
+#include "task_thread.h"
 
-namespace sdkstub {
+namespace standin {
 
-EventLoop::~EventLoop()
+TaskThread::~TaskThread()
 {
     Stop();
 }
 
-void EventLoop::Start()
+void TaskThread::Start()
 {
     std::lock_guard<std::mutex> lock(mu_);
     if (running_)
@@ -16,10 +16,11 @@ void EventLoop::Start()
     running_ = true;
     queue_.clear();
     lastDue_ = Clock::now();
-    thread_ = std::thread(&EventLoop::Run, this);
+    thread_ = std::thread(&TaskThread::Run, this);
+    id_ = thread_.get_id();
 }
 
-void EventLoop::Stop()
+void TaskThread::Stop()
 {
     std::thread t;
     {
@@ -36,9 +37,11 @@ void EventLoop::Stop()
         t.detach();
     else if (t.joinable())
         t.join();
+    std::lock_guard<std::mutex> lock(mu_);
+    id_ = std::thread::id();
 }
 
-void EventLoop::Post(std::function<void()> fn, int delayMs)
+void TaskThread::Post(std::function<void()> fn, int delayMs)
 {
     {
         std::lock_guard<std::mutex> lock(mu_);
@@ -53,12 +56,22 @@ void EventLoop::Post(std::function<void()> fn, int delayMs)
     cv_.notify_all();
 }
 
-bool EventLoop::OnLoopThread() const
+void TaskThread::Delay(int delayMs)
 {
-    return std::this_thread::get_id() == thread_.get_id();
+    std::lock_guard<std::mutex> lock(mu_);
+    const Clock::time_point now = Clock::now();
+    if (lastDue_ < now)
+        lastDue_ = now;
+    lastDue_ += std::chrono::milliseconds(delayMs);
 }
 
-void EventLoop::Run()
+bool TaskThread::OnThread() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return running_ && std::this_thread::get_id() == id_;
+}
+
+void TaskThread::Run()
 {
     std::unique_lock<std::mutex> lock(mu_);
     while (!stop_) {
@@ -66,8 +79,9 @@ void EventLoop::Run()
             cv_.wait(lock);
             continue;
         }
-        if (Clock::now() < queue_.front().due) {
-            cv_.wait_until(lock, queue_.front().due);
+        const Clock::time_point due = queue_.front().due;  // Stop may clear the queue meanwhile
+        if (Clock::now() < due) {
+            cv_.wait_until(lock, due);
             continue;
         }
         std::function<void()> fn = std::move(queue_.front().fn);
@@ -78,4 +92,4 @@ void EventLoop::Run()
     }
 }
 
-}  // namespace sdkstub
+}  // namespace standin
