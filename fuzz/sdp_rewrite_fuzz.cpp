@@ -1,7 +1,8 @@
 // SDP rewriting on any signalling message: a message that was JSON stays
 // JSON, the line steps keep every member but "sdp" as it was and leave no
-// line they remove, the whole-text steps leave nothing they replace, and
-// splitting a text loses none of it.
+// line they remove, the codec filter changes nothing on a second pass, the
+// whole-text steps replace in one pass what they find, and splitting a text
+// loses none of it.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +41,30 @@ void CheckSameRest(const std::string& before, const std::string& after)
     FUZZ_CHECK(a == b);
 }
 
+// Occurrences of part in text, each searched for after the one before (the
+// patterns counted here cannot overlap themselves).
+size_t Count(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+// The data-channel profile is replaced in one left-to-right pass that does
+// not look again at what it wrote: every "UDP/DTLS/SCTP" of the text becomes
+// "DTLS/SCTP" and nothing else changes, so one is left over exactly where
+// the text had "UDP/" right before one it replaced ("UDP/UDP/DTLS/SCTP").
+void CheckProfileReplaced(const std::string& before, const std::string& after)
+{
+    const std::string from = "UDP/DTLS/SCTP";
+    const std::string to = "DTLS/SCTP";
+    const size_t replaced = Count(before, from);
+    FUZZ_CHECK(after.size() == before.size() - replaced * (from.size() - to.size()));
+    FUZZ_CHECK(Count(after, to) == Count(before, to));
+    FUZZ_CHECK(Count(after, from) == Count(before, "UDP/" + from));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -67,10 +92,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     case 1: {
         const int ret = CWebRtcConnect::FilterVideoCodec(json, codec, flag);
-        if (ret != 0)
+        if (ret != 0) {
             FUZZ_CHECK(json == original);
-        else
-            CheckSameRest(original, json);
+            break;
+        }
+        CheckSameRest(original, json);
+        // What the filter keeps (flag 1, as every caller passes) it keeps again.
+        if (flag == 1) {
+            std::string again = json;
+            FUZZ_CHECK(CWebRtcConnect::FilterVideoCodec(again, codec, flag) == 0);
+            FUZZ_CHECK(again == json);
+        }
         break;
     }
     case 2:
@@ -83,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     case 3:
         CWebRtcConnect::ModifyDataChnlProtocol(json);
-        FUZZ_CHECK(json.find("UDP/DTLS/SCTP") == std::string::npos);
+        CheckProfileReplaced(original, json);
         CheckStillJson(original, json);
         break;
     case 4: {

@@ -228,7 +228,9 @@ void ReadText(const Json::Value& value, uint8_t* field, size_t n)
 void ReadFields(const Record& record, const Json::Value& in, uint8_t* base);
 
 // Entries below the count (stored as at most the field's bound) each get
-// their size, then their members from element j of the list.
+// their size, then their members from element j of the list. The size is
+// stored before the element is looked up: a list that is neither an array
+// nor null throws there, and what was stored before the throw stays.
 void ReadParts(const Field& f, const Json::Value* list, uint8_t* countField, uint8_t* p)
 {
     int32_t count = Load<int32_t>(countField);
@@ -237,8 +239,10 @@ void ReadParts(const Field& f, const Json::Value* list, uint8_t* countField, uin
         Store(countField, count);
     }
     for (int32_t j = 0; j < count; ++j) {
+        uint8_t* part = p + j * kDiskPartInfo.size;
+        Store<uint32_t>(part, kDiskPartInfo.size);
         const Json::Value& entry = list ? (*list)[j] : Json::Value::nullSingleton();
-        ReadFields(kDiskPartInfo, entry, p + j * kDiskPartInfo.size);
+        ReadFields(kDiskPartInfo, entry, part);
     }
 }
 

@@ -154,6 +154,52 @@ void RemoveFormat(std::string& mline, std::string_view payload)
     }
 }
 
+// What the video codec filter reads from the lines: the last m=video and
+// m=audio lines, pt (the payload of the last line naming the codec) and
+// pt's own rtx. A payload is an rtx of the pt current at its apt= line; the
+// one kept is the last such of the final pt, so an rtx of an earlier
+// payload of the codec never names one gone.
+struct CodecChoice {
+    size_t videoLine = 0;
+    size_t audioLine = 0;
+    std::string_view pt;
+    std::string_view rtx;
+    bool anyRtx = false;  // some payload has an rtx, pt's own or not
+
+    // Whether a filter pass over the lines this was read from changes
+    // nothing more: the same payloads, and no rtx where the first pass saw
+    // none (a pass that finds no rtx left keeps every line).
+    bool Repeats(const CodecChoice& first) const
+    {
+        return videoLine == first.videoLine && pt == first.pt && rtx == first.rtx && (first.anyRtx || !anyRtx);
+    }
+};
+
+CodecChoice ChooseCodec(const std::vector<std::string_view>& lines, const char* name)
+{
+    CodecChoice choice;
+    std::vector<std::pair<std::string_view, std::string_view>> rtxOf;  // pt, its rtx
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view line = lines[i];
+        if (StartsWith(line, "m=audio"))
+            choice.audioLine = i;
+        if (StartsWith(line, "m=video"))
+            choice.videoLine = i;
+        if (Contains(line, name))
+            ReadPayload(line, choice.pt);
+        std::string_view rtx;
+        if (!choice.pt.empty() && ContainsPayload(line, "apt=", choice.pt))
+            ReadPayload(line, rtx);
+        if (!rtx.empty())
+            rtxOf.emplace_back(choice.pt, rtx);
+    }
+    for (const auto& entry : rtxOf)
+        if (entry.first == choice.pt)
+            choice.rtx = entry.second;
+    choice.anyRtx = !rtxOf.empty();
+    return choice;
+}
+
 // ---- The top-level "sdp" member of a JSON text ----
 // The scan reads what the project's JSON reader reads (blanks, comments,
 // later duplicates winning), so the value it finds is the one that was
@@ -550,26 +596,12 @@ int CWebRtcConnect::FilterVideoCodec(std::string& json, int codec, int flag)
     if (name == nullptr || (flag != 1 && flag != 2))
         return -1;
 
-    // The last line naming the codec gives pt; rtx is the last payload that
-    // declares itself the retransmission of the pt current at its line.
-    size_t videoLine = 0;
-    size_t audioLine = 0;
-    std::string_view pt;
-    std::string_view rtx;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line = lines[i];
-        if (StartsWith(line, "m=audio"))
-            audioLine = i;
-        if (StartsWith(line, "m=video"))
-            videoLine = i;
-        if (Contains(line, name))
-            ReadPayload(line, pt);
-        if (!pt.empty() && ContainsPayload(line, "apt=", pt))
-            ReadPayload(line, rtx);
-    }
+    const CodecChoice choice = ChooseCodec(lines, name);
     // Nothing to keep: no video section, or the codec is not offered.
-    if (videoLine == 0 || pt.empty())
+    if (choice.videoLine == 0 || choice.pt.empty())
         return 0;
+    const std::string_view pt = choice.pt;
+    const std::string_view rtx = choice.rtx;
 
     std::vector<bool> keep(lines.size(), true);
     std::string mline;
@@ -580,19 +612,30 @@ int CWebRtcConnect::FilterVideoCodec(std::string& json, int codec, int flag)
             mline += ' ';
             mline += rtx;
         }
-        // Without rtx the empty payload matches every attribute line, so the
-        // section keeps all its lines.
-        const size_t sectionEnd = audioLine > videoLine ? audioLine : lines.size();
-        for (size_t i = videoLine + 1; i < sectionEnd; ++i)
-            keep[i] = !NamesOtherPayloads(lines[i], pt, rtx);
+        // A section without any rtx keeps all its lines (the empty payload
+        // matches every attribute line). Once some payload has one, only pt
+        // and its own rtx keep theirs.
+        const std::string_view kept = rtx.empty() ? pt : rtx;
+        const size_t sectionEnd = choice.audioLine > choice.videoLine ? choice.audioLine : lines.size();
+        for (size_t i = choice.videoLine + 1; i < sectionEnd && choice.anyRtx; ++i)
+            keep[i] = !NamesOtherPayloads(lines[i], pt, kept);
+        // What is kept must name the same payloads again, or the m= line
+        // would list an rtx whose apt= line went (a line that holds the
+        // attributes of two payloads, say): such a text is left as it came.
+        std::vector<std::string_view> keptLines;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (keep[i])
+                keptLines.push_back(i == choice.videoLine ? std::string_view(mline) : lines[i]);
+        if (!ChooseCodec(keptLines, name).Repeats(choice))
+            return 0;
     } else {
-        mline = lines[videoLine];
+        mline = lines[choice.videoLine];
         RemoveFormat(mline, pt);
         if (!rtx.empty())
             RemoveFormat(mline, rtx);
         for (size_t i = 0; i < lines.size(); ++i)
             keep[i] = !(NamesPayload(lines[i], pt) || (!rtx.empty() && NamesPayload(lines[i], rtx)));
     }
-    lines[videoLine] = mline;
+    lines[choice.videoLine] = mline;
     return WriteSdpLines(json, lines, keep);
 }

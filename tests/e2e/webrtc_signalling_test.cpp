@@ -296,6 +296,7 @@ struct CodecCase {
     const char* first;    // the video line of the first answer
     int laterConfigured;  // before a second peer's answer; -1: no second peer
     const char* second;
+    int reported;  // the configured codec the browser is told of with the one applied
 };
 QG_PRINT_CASE_BY_NAME(CodecCase)
 
@@ -337,6 +338,18 @@ TEST_P(VideoCodec, TheBrowsersAnswerReachesTheLibraryWithTheChosenCodecAlone)
     std::vector<Peer> peers = {{1, c.first}};
     if (c.laterConfigured >= 0)
         peers.push_back({2, c.second});
+    // The first answer sets the SDK's video format, and the browser hears of
+    // the codecs: the one configured then and the one applied (no audio).
+    const std::string applied = c.first == std::string(kH264Line) ? "1" : "3";
+    std::vector<std::vector<std::string>> told;
+    for (const std::vector<std::string>& args : NotifyArgs(run))
+        if (args[1].find("\"type\":\"mediacodec\"") != std::string::npos)
+            told.push_back(args);
+    ASSERT_FALSE(told.empty()) << run.Dump();
+    EXPECT_EQ(told[0], (std::vector<std::string>{"0", "{\"applyaudio\":0,\"applyvideo\":" + applied +
+                                                          ",\"configaudio\":0,\"configvideo\":" +
+                                                          std::to_string(c.reported) + ",\"type\":\"mediacodec\"}"}));
+
     for (const Peer& peer : peers) {
         const std::string handed = Handed(run, peer.handle);
         ASSERT_NE(handed, "") << run.Dump();
@@ -351,14 +364,14 @@ TEST_P(VideoCodec, TheBrowsersAnswerReachesTheLibraryWithTheChosenCodecAlone)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, VideoCodec,
-    ::testing::Values(CodecCase{"iPhone takes H264 whatever is configured", 4, "3", true, -1, kH264Line, -1, ""},
-                      CodecCase{"iPad takes H264 with nothing configured", 3, nullptr, false, -1, kH264Line, -1, ""},
-                      CodecCase{"VP8 is the default", 1, nullptr, false, -1, kVp8Line, -1, ""},
-                      CodecCase{"H264 from the z option handed on at login", 1, "1", true, -1, kH264Line, -1, ""},
-                      CodecCase{"the z option counts from login on", 1, "1", false, -1, kVp8Line, -1, ""},
-                      CodecCase{"H264 from the general parameters", 1, nullptr, false, 1, kH264Line, -1, ""},
-                      CodecCase{"VP8 from the general parameters", 1, nullptr, false, 3, kVp8Line, -1, ""},
-                      CodecCase{"H264 holds once chosen", 1, nullptr, false, 1, kH264Line, 3, kH264Line}),
+    ::testing::Values(CodecCase{"iPhone takes H264 whatever is configured", 4, "3", true, -1, kH264Line, -1, "", 3},
+                      CodecCase{"iPad takes H264 with nothing configured", 3, nullptr, false, -1, kH264Line, -1, "", 0},
+                      CodecCase{"VP8 is the default", 1, nullptr, false, -1, kVp8Line, -1, "", 0},
+                      CodecCase{"H264 from the z option handed on at login", 1, "1", true, -1, kH264Line, -1, "", 1},
+                      CodecCase{"the z option counts from login on", 1, "1", false, -1, kVp8Line, -1, "", 0},
+                      CodecCase{"H264 from the general parameters", 1, nullptr, false, 1, kH264Line, -1, "", 1},
+                      CodecCase{"VP8 from the general parameters", 1, nullptr, false, 3, kVp8Line, -1, "", 3},
+                      CodecCase{"H264 holds once chosen", 1, nullptr, false, 1, kH264Line, 3, kH264Line, 1}),
     qgtest::ByName());
 
 // ---- bad signalling over Ice ----

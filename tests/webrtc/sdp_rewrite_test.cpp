@@ -52,8 +52,8 @@ std::string Fixture(const std::string& name)
 // chrome156_*: what Chromium 156 sent in a session with the GStreamer media
 // library (./dev run browser): its offer of a sending peer (camera,
 // microphone, data channel), and its answer to the library's sendonly offer.
-const char* const kFixtures[] = {"chrome_offer",  "chrome_answer",  "firefox_offer",    "firefox_answer",
-                                 "safari_offer",  "safari_answer",  "chrome156_offer", "chrome156_answer"};
+const char* const kFixtures[] = {"chrome_offer", "chrome_answer", "firefox_offer",   "firefox_answer",
+                                 "safari_offer", "safari_answer", "chrome156_offer", "chrome156_answer"};
 
 // A message cut around the raw (escaped) text of its "sdp" value: the bytes
 // before it, its lines at each escaped CR LF, and the bytes after it. The
@@ -185,9 +185,8 @@ TEST(SdpSsrcRemoval, DropsExactlyTheSsrcAndSsrcGroupLinesOfEachFixture)
         const char* name;
         size_t dropped;
     } cases[] = {
-        {"chrome_offer", 7},   {"chrome_answer", 7}, {"firefox_offer", 4},
-        {"firefox_answer", 4}, {"safari_offer", 7},  {"safari_answer", 7},
-        {"chrome156_offer", 7}, {"chrome156_answer", 0},
+        {"chrome_offer", 7}, {"chrome_answer", 7}, {"firefox_offer", 4},   {"firefox_answer", 4},
+        {"safari_offer", 7}, {"safari_answer", 7}, {"chrome156_offer", 7}, {"chrome156_answer", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -253,6 +252,9 @@ TEST(SdpVideoCodecFilter, KeepsOneCodecAndItsRetransmissionInEachFixture)
                 return inVideo && !rtx.empty() && !payload.empty() && payload != pt && payload != rtx;
             },
             c.dropped);
+        std::string again = out;
+        EXPECT_EQ(CWebRtcConnect::FilterVideoCodec(again, c.codec, 1), 0);
+        EXPECT_EQ(again, out) << "a second pass changed the text";
     }
 }
 
@@ -278,9 +280,12 @@ TEST(SdpMediaTests, ReportMediaAndCodecsOfEachFixture)
         const char* name;
         bool video, audio, data, h264, vp8, vp9;
     } cases[] = {
-        {"chrome_offer", true, true, true, true, true, true},  {"chrome_answer", true, true, false, true, true, true},
-        {"firefox_offer", true, true, true, true, true, true}, {"firefox_answer", true, true, false, true, true, true},
-        {"safari_offer", true, true, false, true, true, true}, {"safari_answer", true, true, false, true, true, true},
+        {"chrome_offer", true, true, true, true, true, true},
+        {"chrome_answer", true, true, false, true, true, true},
+        {"firefox_offer", true, true, true, true, true, true},
+        {"firefox_answer", true, true, false, true, true, true},
+        {"safari_offer", true, true, false, true, true, true},
+        {"safari_answer", true, true, false, true, true, true},
         {"chrome156_offer", true, true, true, true, true, true},
         {"chrome156_answer", true, true, false, true, true, false},
     };
@@ -485,6 +490,26 @@ TEST(SdpVideoCodecFilter, SmallTextsComeOutByteExact)
          Msg("v=0\\r\\nm=video 9 UDP/TLS/RTP/SAVPF 104 105\\r\\na=rtpmap:104 H264/90000\\r\\n"
              "a=rtcp-fb:104 nack pli\\r\\na=rtpmap:105 rtx/90000\\r\\na=fmtp:105 apt=104\\r\\n"),
          0},
+        {"an rtx of an earlier payload of the codec is not the chosen one's", 3, 1,
+         Msg("v=0\\r\\nm=video 9 UDP/TLS/RTP/SAVPF 96 97 98\\r\\na=rtpmap:96 VP8/90000\\r\\n"
+             "a=rtpmap:97 rtx/90000\\r\\na=fmtp:97 apt=96\\r\\na=rtpmap:98 VP8/90000\\r\\n" +
+             kAudio),
+         Msg("v=0\\r\\nm=video 9 UDP/TLS/RTP/SAVPF 98\\r\\na=rtpmap:98 VP8/90000\\r\\n" + kAudio), 0},
+        {"the chosen payload keeps its own rtx when an earlier one has another", 3, 1,
+         Msg("v=0\\r\\nm=video 9 UDP/TLS/RTP/SAVPF 96 97 98 99\\r\\na=rtpmap:96 VP8/90000\\r\\n"
+             "a=rtpmap:97 rtx/90000\\r\\na=fmtp:97 apt=96\\r\\na=rtpmap:98 VP8/90000\\r\\n"
+             "a=rtpmap:99 rtx/90000\\r\\na=fmtp:99 apt=98\\r\\n"),
+         Msg("v=0\\r\\nm=video 9 UDP/TLS/RTP/SAVPF 98 99\\r\\na=rtpmap:98 VP8/90000\\r\\n"
+             "a=rtpmap:99 rtx/90000\\r\\na=fmtp:99 apt=98\\r\\n"),
+         0},
+        // The line that makes 97 the rtx of 96 also names 98 (a lone CR is no
+        // line break): dropping it would leave 97 in the m= line with no apt=.
+        {"a line with the attributes of two payloads leaves the text as it came", 3, 1,
+         Msg("v=0\\r\\nm=video 9 UDP/TLS/RTP/SAVPF 96 97 98\\r\\na=rtpmap:96 VP8/90000\\r\\n"
+             "a=rtpmap:97 rtx/90000\\r\\na=fmtp:97 apt=96\\ra=rtpmap:98 H264/90000\\r\\n"),
+         Msg("v=0\\r\\nm=video 9 UDP/TLS/RTP/SAVPF 96 97 98\\r\\na=rtpmap:96 VP8/90000\\r\\n"
+             "a=rtpmap:97 rtx/90000\\r\\na=fmtp:97 apt=96\\ra=rtpmap:98 H264/90000\\r\\n"),
+         0},
         {"payload numbers match whole: 10 is not 100, after apt= too", 3, 1,
          Msg("v=0\\r\\nm=video 9 UDP/TLS/RTP/SAVPF 10 11 100 101\\r\\na=rtpmap:10 VP8/90000\\r\\n"
              "a=rtpmap:11 rtx/90000\\r\\na=fmtp:11 apt=10\\r\\na=rtpmap:100 H264/90000\\r\\n"
@@ -523,6 +548,11 @@ TEST(SdpVideoCodecFilter, SmallTextsComeOutByteExact)
         EXPECT_EQ(text, c.out);
         const bool noSdp = c.in.find("\"sdp\"") == std::string::npos;
         EXPECT_EQ(log.Lines(), noSdp ? std::vector<std::string>{kNoSdpLine} : std::vector<std::string>{});
+        // What the filter keeps it keeps again: a second pass changes nothing.
+        if (c.flag == 1 && c.result == 0) {
+            EXPECT_EQ(CWebRtcConnect::FilterVideoCodec(text, c.codec, c.flag), 0);
+            EXPECT_EQ(text, c.out);
+        }
     }
 }
 

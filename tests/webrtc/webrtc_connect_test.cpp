@@ -13,6 +13,7 @@
 
 #include "quillgate/webrtc/media_sdk_helper.h"
 #include "tests/support/case_names.h"
+#include "tests/support/media_checks.h"
 #include "tests/webrtc/webrtc_side_fixture.h"
 
 namespace {
@@ -293,6 +294,94 @@ TEST_F(WebRtcSide, TwoCreationsOfOnePeerIdAtOnceMakeOneLibraryPeer)
     EXPECT_EQ(created, kRounds);
     EXPECT_EQ(destroyed, kRounds);
 }
+
+// ---- what the browser type decides ----
+
+// Types 2 and 3 are the previous Chrome (the second library), 1 WeChat, 4 Chrome.
+struct BrowserTypeCase {
+    const char* name;
+    int browserType;
+    bool receivingPeer;      // a peer the browser receives on is created
+    bool answerRewritten;    // the library's answer reaches the browser rewritten for its peer
+    bool formatsFromAnswer;  // the browser's answer sets the formats of its media for the SDK
+};
+QG_PRINT_CASE_BY_NAME(BrowserTypeCase)
+
+const BrowserTypeCase kBrowserTypes[] = {
+    {"WeChat", 1, true, false, false},
+    {"PreviousChrome2", 2, false, false, true},
+    {"PreviousChrome3", 3, true, true, true},
+    {"Chrome", 4, true, true, true},
+};
+
+class BrowserType : public WebRtcSide, public ::testing::WithParamInterface<BrowserTypeCase>
+{
+protected:
+    BrowserType() { browserType_ = GetParam().browserType; }
+};
+
+TEST_P(BrowserType, SendingPeersAreAlwaysCreatedAndReceivingOnesUnlessType2)
+{
+    const BrowserTypeCase& c = GetParam();
+    const std::string type = " " + std::to_string(c.browserType) + " ";
+    ASSERT_EQ(side_.HandlePeerObjMessage(1, Create("recv", 2, 5)), 0);
+    ASSERT_EQ(side_.HandlePeerObjMessage(1, Create("own", 1, 1001)), 0);
+    // Answered 0 either way.
+    EXPECT_GE(owner_.WaitFor("ReplyConsultParam(5, 0, 1, \"{\"peerconnectionid\":\"recv\"}\")"), 0);
+    EXPECT_GE(owner_.WaitFor("ReplyConsultParam(1001, 0, 1, \"{\"peerconnectionid\":\"own\"}\")"), 0);
+
+    std::vector<std::string> peers;
+    for (const PeerInfo& peer : side_.Peers())
+        peers.push_back(peer.peerId);
+    EXPECT_EQ(peers, c.receivingPeer ? (std::vector<std::string>{"recv", "own"}) : std::vector<std::string>{"own"});
+    // The library is handed the browser type at every creation.
+    const std::vector<std::string> created = qgtest::LinesWith(Journal(), "CVRTC_CreateWithGenerateHandle ");
+    ASSERT_EQ(created.size(), c.receivingPeer ? 2u : 1u);
+    if (c.receivingPeer) {
+        EXPECT_EQ(created[0].find("CVRTC_CreateWithGenerateHandle 1 \"stun:127.0.0.1:3478\"" + type), 0u) << created[0];
+    }
+    EXPECT_EQ(created.back().find("CVRTC_CreateWithGenerateHandle 2 \"stun:127.0.0.1:3478\"" + type), 0u)
+        << created.back();
+}
+
+// The library answers the browser's offer for its own camera sendrecv, with
+// ssrc lines and every codec it was offered.
+TEST_P(BrowserType, TheLibrarysAnswerIsRewrittenOnlyForTypes3And4)
+{
+    const BrowserTypeCase& c = GetParam();
+    Control("automedia off");
+    ASSERT_EQ(side_.HandlePeerObjMessage(1, Create("own", 1, 1001)), 0);
+    ASSERT_EQ(side_.SetDescriptionInfo(Fixture("chrome_offer", "own")), 0);
+    const std::string answer =
+        owner_.At(owner_.WaitFor("NotifyWebrtcConsult(0, \"{\"peerconnectionid\":\"own\",\"sdp\""));
+    ASSERT_NE(answer.find("\"type\":\"answer\""), std::string::npos) << answer;
+    const bool oneCodec = answer.find("m=video 9 UDP/TLS/RTP/SAVPF 96 97\\r\\n") != std::string::npos;
+    EXPECT_EQ(oneCodec, c.answerRewritten) << answer;
+    EXPECT_EQ(answer.find("a=recvonly") != std::string::npos, c.answerRewritten) << answer;
+    EXPECT_EQ(answer.find("a=sendrecv") != std::string::npos, !c.answerRewritten) << answer;
+    EXPECT_EQ(answer.find("a=ssrc") != std::string::npos, !c.answerRewritten) << answer;
+}
+
+TEST_P(BrowserType, TheBrowsersAnswerSetsTheSdkFormatsUnlessType1)
+{
+    const BrowserTypeCase& c = GetParam();
+    Control("automedia off");
+    ASSERT_EQ(side_.HandlePeerObjMessage(1, Create("own", 1, 1001)), 0);
+    const size_t mark = owner_.Count();
+    ASSERT_EQ(side_.SetDescriptionInfo(Fixture("chrome156_answer", "own")), 0);
+    ASSERT_GE(owner_.WaitFor("ReplyWebrtcConsult", mark), 0);
+    std::vector<std::string> formats;
+    const std::vector<std::string> calls = owner_.Calls();
+    for (size_t i = mark; i < calls.size(); ++i)
+        if (calls[i].compare(0, 3, "Set") == 0)
+            formats.push_back(calls[i]);
+    std::vector<std::string> expected = {"SetUpAudioFrame(11)", "SetUpVideoFrame(3)"};
+    if (c.formatsFromAnswer)
+        expected.insert(expected.end(), {"SetDownAudioFrame(11, 1, 16000, 16)", "SetDownVideoFrame(3, 320, 240, 15)"});
+    EXPECT_EQ(formats, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, BrowserType, ::testing::ValuesIn(kBrowserTypes), qgtest::ByName());
 
 // ---- the codec the browser's video is to use ----
 

@@ -43,10 +43,11 @@ inline std::vector<std::string> LogLines()
     return g_log;
 }
 
-inline std::string InitParams(int h5handlestreamtype)
+inline std::string InitParams(int h5handlestreamtype, int browserType = 4)
 {
-    return "{\"browsertype\":4,\"debugflag\":0,\"debuglevel\":1,\"h5handlestreamtype\":" +
-           std::to_string(h5handlestreamtype) + ",\"platformtype\":1}";
+    return "{\"browsertype\":" + std::to_string(browserType) +
+           ",\"debugflag\":0,\"debuglevel\":1,\"h5handlestreamtype\":" + std::to_string(h5handlestreamtype) +
+           ",\"platformtype\":1}";
 }
 
 inline std::string Create(const std::string& peerId, int streamType, int userId, int streamIndex = 0)
@@ -96,7 +97,7 @@ protected:
         // The library opens its control FIFO at the next Initialize.
         setenv("QG_RTC_CONTROL", dir_.File("control").c_str(), 1);
         side_.SetOwner(&owner_);
-        ASSERT_EQ(side_.HandleWebCommand(1, InitParams(1)), 0);
+        ASSERT_EQ(side_.HandleWebCommand(1, InitParams(1, browserType_)), 0);
         for (int i = 0; i < 2000 && access(dir_.File("control").c_str(), F_OK) != 0; ++i)
             usleep(5000);
         control_ = open(dir_.File("control").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -144,6 +145,7 @@ protected:
     static bool Logged(const std::string& prefix) { return Find(LogLines(), prefix) >= 0; }
 
     TempDir dir_{"qg-webrtc-"};
+    int browserType_ = 4;  // of the init parameters; a test may set another before SetUp
     RecordingWebRtcOwner owner_;
     CWebRtcConnect side_;
     int control_ = -1;

@@ -60,6 +60,21 @@ std::string Repeat(const std::string& part, int n)
         out += part;
     return out;
 }
+// The JSON array [1,2,...,n], and the bytes of its first `slots` elements as u32.
+std::string Counting(int n)
+{
+    std::string out = "[";
+    for (int i = 1; i <= n; ++i)
+        out += (i > 1 ? "," : "") + std::to_string(i);
+    return out + "]";
+}
+std::string CountingSlots(int slots)
+{
+    std::string out;
+    for (int i = 1; i <= slots; ++i)
+        out += Le(static_cast<uint64_t>(i), 4);
+    return out;
+}
 
 const std::string kGuid = Hex("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10");
 const std::string kGuidText = "04030201-0605-0807-090A-0B0C0D0E0F10";
@@ -394,6 +409,22 @@ const std::vector<Golden> kMachine = {
      "FreeSpace",
      "4611686018427387904",
      kWrite},
+    // A number past the signed 64-bit range is no i64; its text goes through
+    // strtoll, which gives the largest value it has.
+    {"I64NumberAboveTheSignedRangeLeavesTheField",
+     "MachineDiskInfo",
+     {{240, Le64(5)}},
+     {},
+     "HDSize",
+     "9223372036854775808",
+     kRead},
+    {"I64TextAboveTheSignedRangeStoresTheLargest",
+     "MachineDiskInfo",
+     {},
+     {{240, Le64(0x7FFFFFFFFFFFFFFF)}},
+     "HDSize",
+     "\"9223372036854775808\"",
+     kRead},
     {"CountElevenWritesTheTenEntries",
      "MachineDiskInfo",
      {},
@@ -501,6 +532,14 @@ const std::vector<Golden> kLink = {
      "StrParam",
      Quoted(std::string(2000, 'x')),
      kRead},
+    // Copied as a C text: the NUL ends it, the old bytes after it stay.
+    {"TextEndsAtAnEmbeddedNul",
+     "BufferTransHdr",
+     {{48, std::string(1024, '\xEE')}},
+     {{48, T("ab")}, {1071, T("")}},
+     "StrParam",
+     "\"ab\\u0000cd\"",
+     kRead},
     {"EscapedTextReadsBack",
      "BufferTransHdr",
      {},
@@ -528,6 +567,14 @@ const std::vector<Golden> kApplication = {
      "4294967295",
      kBoth},
     {"GopSizeFromText", "AppConfigInfo", {}, {{88, Le32(25)}}, "VideoGopSize", "\"25\"", kRead},
+    {"GopSizeAbove32BitsLeavesTheField", "AppConfigInfo", {{88, Le32(25)}}, {}, "VideoGopSize", "4294967296", kRead},
+    {"GopSizeTextAbove32BitsKeepsItsLow32Bits",
+     "AppConfigInfo",
+     {},
+     {{88, Le32(25)}},
+     "VideoGopSize",
+     "\"4294967321\"",
+     kRead},
     {"OtherU32IsNegative", "AppConfigInfo", {}, {{92, Hex("FF FF FF FF")}}, "VideoQuality", "-1", kBoth},
     {"PayFigures",
      "AppConfigInfo",
@@ -634,6 +681,13 @@ const std::vector<Golden> kConfiguration = {
      "ModuleGroups",
      "[4,\"12\",true]",
      kRead},
+    {"ModuleGroupsOf1200FillTheThousandSlots",
+     "UserRoleInfo",
+     {{640, std::string(4000, '\xEE')}},
+     {{640, CountingSlots(1000)}},
+     "ModuleGroups",
+     Counting(1200),
+     kRead},
     {"UserNameIsCutTo29",
      "OperatorUserConfig",
      {},
@@ -679,6 +733,13 @@ const std::vector<Golden> kCluster = {
      kWrite},
     {"EmptySkillGroupsAreAZero", "BusinessObjectValue", {}, {}, "SkillGroups", "[0]", kWrite},
     {"EmptyQueueGroupsAreAZero", "BusinessObjectValue", {}, {}, "QueueGroups", "[0]", kWrite},
+    {"SkillGroupsOf150FillTheHundredSlotsAndLeaveTheQueues",
+     "BusinessObjectValue",
+     {{484, std::string(2000, '\xEE')}},
+     {{484, CountingSlots(100)}},
+     "SkillGroups",
+     Counting(150),
+     kRead},
     {"QueueGroupsMixedElements",
      "BusinessObjectValue",
      {{884, std::string(1600, '\xEE')}},
@@ -1004,12 +1065,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "{\"PartCount\":2,\"partInfo\":[{\"PartName\":\"a\"},7]}",
                  5,
                  {{0, Le32(2564)}, {360, Le32(2)}, {364, Le32(220)}, {368, T("a")}, {467, T("")}, {584, Le32(220)}}},
+        // The first entry is sized before its element is looked up, and the lookup throws.
         StopCase{"PartitionListThatIsAString",
                  "MachineDiskInfo",
                  {},
-                 "{\"PartCount\":1,\"partInfo\":\"x\"}",
+                 "{\"PartCount\":2,\"partInfo\":\"x\"}",
                  5,
-                 {{0, Le32(2564)}, {360, Le32(1)}}},
+                 {{0, Le32(2564)}, {360, Le32(2)}, {364, Le32(220)}}},
         StopCase{"TaskLengthStaysOnAThrow", "RecordTaskParam", {}, "[1]", 5, {}}),
     StopName);
 
