@@ -21,8 +21,46 @@
 #   browser: passed N of N checks (...); ...; exit status 0
 #   browser: FAILED K of N checks (...); passed ...; exit status 1
 #   browser: skipped: <why>; exit status 77
+# With --check it only finds out whether the namespaces can be had here:
+# exit status 0, or the skip line and 77.
 set -euo pipefail
-usage="usage: browser.sh <bin dir> <GStreamer library dir> [log dir]"
+usage="usage: browser.sh <bin dir> <GStreamer library dir> [log dir]
+       browser.sh --check"
+
+# The namespaces: a new network with lo only, a new pid space whose first
+# process this script is, so everything it started ends with it, and a
+# /proc of that pid space. Sets ns to the unshare command and proc to
+# "mount" where the script mounts that /proc itself; or skip to why the
+# namespaces cannot be had here. Without them the run could pick a pair
+# off loopback and leave processes, so such a host skips the run.
+namespaces() {
+  local user=() whole plain private
+  [ "$(id -u)" -eq 0 ] || user=(--map-root-user)
+  ns=(unshare "${user[@]}" --net --pid --fork --mount-proc)
+  proc=""
+  whole=$("${ns[@]}" true 2>&1) && return 0
+  if ! plain=$(unshare "${user[@]}" --net --pid --fork true 2>&1); then
+    skip="this host makes no network and pid namespaces (${plain:-unshare failed})"
+    return 1
+  fi
+  # --mount-proc first makes every mount private from the root down, which
+  # fails where the root is no mount point (a chroot). Made private alone,
+  # /proc takes a fresh proc that no other mount namespace sees.
+  ns=(unshare "${user[@]}" --mount --propagation unchanged --net --pid --fork)
+  proc=mount
+  private=$("${ns[@]}" sh -c 'mount --make-private /proc && mount -t proc proc /proc' 2>&1) && return 0
+  whole=${whole%%$'\n'*} private=${private%%$'\n'*}
+  skip="the new pid namespace gets no /proc of its own: unshare --mount-proc failed"
+  skip+=" (${whole:-no message}), and so did mounting proc on /proc made private"
+  skip+=" (${private:-no message})"
+  return 1
+}
+
+if [ "${1:-}" = --check ]; then
+  namespaces || { echo "browser: skipped: $skip; exit status 77"; exit 77; }
+  exit 0
+fi
+
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:?$usage}" && pwd)
 gstlib=$(cd "${2:?$usage}" && pwd)
@@ -30,18 +68,16 @@ logs=${3:-$bin/../browser}
 mkdir -p "$logs"
 logs=$(cd "$logs" && pwd)
 
-# Into the namespaces: a new network with lo only, a new pid space whose
-# first process this script is, so everything it started ends with it.
 if [ -z "${QG_BROWSER_NAMESPACED:-}" ]; then
-  ns=(unshare --net --pid --fork --mount-proc)
-  [ "$(id -u)" -eq 0 ] || ns=(unshare --map-root-user --net --pid --fork --mount-proc)
-  # Without them the run could pick a pair off loopback and leave processes:
-  # a host that refuses namespaces (some containers do) skips the run.
-  if ! why=$("${ns[@]}" true 2>&1); then
-    echo "browser: skipped: this host makes no network and pid namespaces (${why:-unshare failed}); exit status 77"
+  if ! namespaces; then
+    echo "browser: skipped: $skip; exit status 77"
     exit 77
   fi
-  exec env QG_BROWSER_NAMESPACED=1 "${ns[@]}" "$0" "$bin" "$gstlib" "$logs"
+  exec env QG_BROWSER_NAMESPACED="${proc:-1}" "${ns[@]}" "$0" "$bin" "$gstlib" "$logs"
+fi
+if [ "$QG_BROWSER_NAMESPACED" = mount ]; then
+  mount --make-private /proc
+  mount -t proc proc /proc
 fi
 ip link set lo up
 
