@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "quillgate/sdklink/demux/demuxer_unit.h"
 #include "quillgate/sdklink/demux/memory_demuxer.h"
 #include "tests/support/test_support.h"
 #include "util/media_clock.h"
