@@ -91,9 +91,9 @@ void DemuxLog(uint32_t level, const char* format, ...)
 
 CDemuxerUnit::CDemuxerUnit()
     : m_stop(false), m_thread(), m_threadStarted(false), m_state(kClosed), m_queuedBytes(0), m_openedChunks(0),
-      m_queueFull(false), m_underflow(false), m_running(false), m_format(nullptr), m_bsf(nullptr), m_io(nullptr),
-      m_videoIndex(-1), m_audioIndex(-1), m_shortWholePackets(0), m_baseTimestamp(0), m_deliveredSequence(0),
-      m_videoFormatReported(false), m_audioFormatReported(false)
+      m_failedOpenBytes(0), m_queueFull(false), m_underflow(false), m_running(false), m_format(nullptr), m_bsf(nullptr),
+      m_io(nullptr), m_videoIndex(-1), m_audioIndex(-1), m_shortWholePackets(0), m_baseTimestamp(0),
+      m_deliveredSequence(0), m_videoFormatReported(false), m_audioFormatReported(false)
 {}
 
 CDemuxerUnit::~CDemuxerUnit()
@@ -172,12 +172,22 @@ int CDemuxerUnit::InputData(const uint8_t* data, uint32_t length, uint32_t times
     } else {
         DemuxLog(4, "CDemuxerUnit::InputData: no memory for a chunk of %u bytes", length);
     }
-    const bool running = m_running;
+    const bool openNow = !m_running && OpenDue();
     lock.unlock();
 
-    if (!running)
+    if (openNow)
         OpenInput();
     return 0;
+}
+
+// Called with m_mutex held. Each open reads all the queue again, probing up
+// to a megabyte, so bytes that never open (garbage) would cost the square
+// of their length if every chunk tried: after a failed open the next waits
+// until the queue has doubled. A real stream opens within its first
+// chunks, and a restart forgets the failure.
+bool CDemuxerUnit::OpenDue() const
+{
+    return m_failedOpenBytes == 0 || static_cast<uint64_t>(m_queuedBytes) >= 2ull * m_failedOpenBytes;
 }
 
 // Called with m_mutex held. The chunk goes behind the bytes already given:
@@ -359,6 +369,8 @@ int CDemuxerUnit::OpenOnQueue(uint32_t& state)
         m_waiting.clear();
         // This try covers the queue as it is now; what comes later is new.
         m_openedChunks = m_queue.size();
+        // It counts as failed until it opens.
+        m_failedOpenBytes = std::max<uint32_t>(m_queuedBytes, 1);
         for (const QueuedChunk& chunk : m_queue) {
             if (!chunk.data || chunk.length > m_bufA.capacity - m_bufA.writePos)
                 return -1;
@@ -435,6 +447,8 @@ int CDemuxerUnit::OpenOnQueue(uint32_t& state)
         state = kOpen;
     else
         m_shortWholePackets = CountWholePackets(m_format->iformat);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_failedOpenBytes = 0;
     return 0;
 }
 
@@ -466,13 +480,14 @@ void CDemuxerUnit::CommitOpen(uint32_t state)
 // On the delivery thread once a short open has given all it can: chunks
 // that came meanwhile found the thread running and opened nothing, so the
 // input is opened again here on all of them. False (and the thread no
-// longer running) when nothing came, or on stop: the next chunk opens it.
+// longer running) when nothing came, after a failed open too little, or on
+// stop: a later chunk opens it.
 bool CDemuxerUnit::ReopenOnNewChunks()
 {
     while (true) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_stop || m_queue.size() == m_openedChunks) {
+            if (m_stop || m_queue.size() == m_openedChunks || !OpenDue()) {
                 m_running = false;
                 return false;
             }
@@ -482,8 +497,8 @@ bool CDemuxerUnit::ReopenOnNewChunks()
             CommitOpen(state);
             return true;
         }
-        // Still too little to open on: unless more came during the try,
-        // the next chunk tries again.
+        // Still too little to open on: unless enough came during the try,
+        // a later chunk tries again.
     }
 }
 
@@ -576,6 +591,7 @@ int CDemuxerUnit::CloseInput()
     m_queue.clear();
     m_queuedBytes = 0;
     m_openedChunks = 0;
+    m_failedOpenBytes = 0;
     m_queueFull = false;
 
     m_baseTimestamp = 0;

@@ -55,8 +55,10 @@ public:
     int Init();
 
     // One chunk of the stream; flags bit 0 starts a new stream (timestamp 0
-    // counts as 1 there). 0, or -1 when the chunk cannot be taken (no
-    // buffers, or too many bytes already wait).
+    // counts as 1 there). Until the input opens, the chunks wait and each
+    // tries an open on all of them; after a failed open only a chunk that
+    // makes the queue twice what it was then. 0, or -1 when the chunk cannot
+    // be taken (no buffers, or too many bytes already wait).
     int InputData(const uint8_t* data, uint32_t length, uint32_t timestamp, uint32_t flags);
     // Opens FFmpeg's input on the queued chunks and starts the delivery
     // thread: 0, or -1 (queue too long, no I/O buffer), -2 (no I/O context),
@@ -137,6 +139,7 @@ private:
     // 0 or the errors of OpenInput.
     int OpenOnQueue(uint32_t& state);
     void CommitOpen(uint32_t state);
+    bool OpenDue() const;
     bool ReopenOnNewChunks();
     int OpenContext();
     uint32_t CountWholePackets(const AVInputFormat* format);
@@ -160,6 +163,7 @@ private:
     std::vector<QueuedChunk> m_queue;  // chunks since the stream began, until it opens
     uint32_t m_queuedBytes;
     size_t m_openedChunks;           // of the queue, those the last open read
+    uint32_t m_failedOpenBytes;      // of the queue at the last failed open; 0: none since the stream began
     bool m_queueFull;                // a chunk was dropped: no open until a restart
     std::vector<uint8_t> m_waiting;  // open: bytes behind a full input buffer
     bool m_underflow;

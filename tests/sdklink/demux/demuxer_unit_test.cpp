@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 using namespace demuxtest;
@@ -161,6 +163,39 @@ const BadCase kBadCases[] = {
 INSTANTIATE_TEST_SUITE_P(Demuxer, BadInput, ::testing::ValuesIn(kBadCases),
                          [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
+// Bytes that never open, in slices as a data channel hands them on: an
+// open reads the whole queue again, so one a chunk would cost the square
+// of the bytes. Opens are counted by their one "ffmpeg error" line each.
+TEST_F(DemuxerUnit, GarbageInSmallChunksIsOpenedOnlyEachTimeItsQueueDoublesAndARestartStillPlays)
+{
+    const size_t slice = 1400;
+    const size_t slices = 1000;
+    std::mt19937 random(20240611);
+    std::string garbage(slice * slices, '\0');
+    for (char& c : garbage)
+        c = static_cast<char>(random());
+
+    ::testing::internal::CaptureStdout();
+    for (size_t i = 0; i < slices; ++i)
+        ASSERT_EQ(0, m_unit.InputData(Bytes(garbage, i * slice), Size(slice), 0, i == 0 ? 1 : 0)) << i;
+    const std::vector<std::string> printed = Lines(::testing::internal::GetCapturedStdout());
+    // 1400, 2800, ... 716800 bytes: one open each time the queue doubled.
+    EXPECT_GE(printed.size(), 1u);
+    EXPECT_LE(printed.size(), 11u) << printed.size() << " opens";
+    for (const std::string& line : printed)
+        EXPECT_EQ(0u, line.rfind("ffmpeg error: ", 0)) << line;
+    EXPECT_EQ(CDemuxerUnit::kClosed, m_unit.GetState());
+    EXPECT_EQ(0, CountLines(TakeLog(), "dropped")) << "every slice was kept for the next try";
+
+    // A new stream forgets the failures: it opens on its first chunk.
+    const std::string flv = qgtest::ReadFile(MediaFile("stream_h264_aac.flv"));
+    const Probe probe = ProbeFile(MediaFile("stream_h264_aac.flv"));
+    Feed(flv, slice);
+    ASSERT_TRUE(m_delegate.WaitFrames(probe.packets.size()));
+    EXPECT_EQ(1u, m_delegate.VideoFormats().size());
+    EXPECT_EQ(1u, m_delegate.AudioFormats().size());
+}
+
 // ---- byte limits ----
 
 TEST_F(DemuxerUnit, AtMost1400000BytesWaitForTheOpenAndNoOpenIsTriedPastThatUntilARestart)
@@ -170,7 +205,9 @@ TEST_F(DemuxerUnit, AtMost1400000BytesWaitForTheOpenAndNoOpenIsTriedPastThatUnti
     for (int i = 0; i < 14; ++i)
         ASSERT_EQ(0, m_unit.InputData(Bytes(garbage), Size(garbage.size()), 0, i == 0 ? 1 : 0)) << i;
     const size_t tried = Lines(::testing::internal::GetCapturedStdout()).size();
-    EXPECT_EQ(14u, tried) << "each queued chunk tries an open";
+    // After a failed open the next waits for the queue to double: at 100000,
+    // 200000, 400000 and 800000 bytes.
+    EXPECT_EQ(4u, tried);
     TakeLog();
 
     ::testing::internal::CaptureStdout();
