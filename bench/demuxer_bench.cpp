@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <random>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -161,10 +160,7 @@ void BM_DemuxerUnitGarbageInSlices(benchmark::State& state)
 {
     const size_t slice = 1400;
     const size_t slices = 1000;
-    std::mt19937 random(20240611);
-    std::string garbage(slice * slices, '\0');
-    for (char& c : garbage)
-        c = static_cast<char>(random());
+    const std::string garbage = qgtest::RandomBytes(slice * slices, 20240611);
     qgtest::TempDir dir("qg-demux-garbage-");
     const std::string printed = dir.File("stdout");
     double cpu = 0;

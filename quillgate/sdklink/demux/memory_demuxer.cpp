@@ -16,40 +16,35 @@ namespace {
 
 // ---- what the program lends a unit ----
 
-int HostVideoData(uint32_t timestamp, uint8_t* data, uint32_t length, uint32_t keyFrame)
+// A report to the one delegate: 0, or -1 when there is none.
+template <typename... Args>
+int ToDelegate(void (IMemoryDemuxerDelegate::*report)(Args...), Args... args)
 {
     IMemoryDemuxerDelegate* delegate = g_lpDelegate;
     if (!delegate)
         return -1;
-    delegate->OnVideoData(timestamp, data, length, keyFrame);
+    (delegate->*report)(args...);
     return 0;
+}
+
+int HostVideoData(uint32_t timestamp, uint8_t* data, uint32_t length, uint32_t keyFrame)
+{
+    return ToDelegate(&IMemoryDemuxerDelegate::OnVideoData, timestamp, data, length, keyFrame);
 }
 
 int HostAudioData(uint32_t timestamp, uint8_t* data, uint32_t length, uint32_t flags)
 {
-    IMemoryDemuxerDelegate* delegate = g_lpDelegate;
-    if (!delegate)
-        return -1;
-    delegate->OnAudioData(timestamp, data, length, flags);
-    return 0;
+    return ToDelegate(&IMemoryDemuxerDelegate::OnAudioData, timestamp, data, length, flags);
 }
 
 int HostVideoFormat(uint32_t codec, uint32_t width, uint32_t height, uint32_t fps)
 {
-    IMemoryDemuxerDelegate* delegate = g_lpDelegate;
-    if (!delegate)
-        return -1;
-    delegate->OnVideoFormat(codec, width, height, fps);
-    return 0;
+    return ToDelegate(&IMemoryDemuxerDelegate::OnVideoFormat, codec, width, height, fps);
 }
 
 int HostAudioFormat(uint32_t codec, uint32_t channels, uint32_t bitsPerSample, uint32_t sampleRate)
 {
-    IMemoryDemuxerDelegate* delegate = g_lpDelegate;
-    if (!delegate)
-        return -1;
-    delegate->OnAudioFormat(codec, channels, bitsPerSample, sampleRate);
-    return 0;
+    return ToDelegate(&IMemoryDemuxerDelegate::OnAudioFormat, codec, channels, bitsPerSample, sampleRate);
 }
 
 const QgDemuxHost kProgramHost = {

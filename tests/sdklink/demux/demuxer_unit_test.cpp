@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace {
 
 using namespace demuxtest;
@@ -170,10 +168,7 @@ TEST_F(DemuxerUnit, GarbageInSmallChunksIsOpenedOnlyEachTimeItsQueueDoublesAndAR
 {
     const size_t slice = 1400;
     const size_t slices = 1000;
-    std::mt19937 random(20240611);
-    std::string garbage(slice * slices, '\0');
-    for (char& c : garbage)
-        c = static_cast<char>(random());
+    const std::string garbage = qgtest::RandomBytes(slice * slices, 20240611);
 
     ::testing::internal::CaptureStdout();
     for (size_t i = 0; i < slices; ++i)
@@ -448,6 +443,49 @@ TEST(MemoryDemuxer, HoldsOneUnitFromCreateToDestroyAndDropsInputWithoutOne)
     }
     EXPECT_EQ(nullptr, g_lpDelegate.load());
     EXPECT_EQ(1u, delegate.VideoFormats().size());
+    SetMediaClock(nullptr);
+}
+
+// The holder's units come from the demuxer module beside the test program,
+// which keeps no state of its own: its lines reach the program's log, its
+// pacing runs on the program's media clock (here the fake one) and its
+// frames reach the program's delegate.
+TEST(MemoryDemuxer, UnitsOfTheModuleLogPaceAndReportThroughTheProgram)
+{
+    FakeNow() = 100000;
+    SetMediaClock(FakeClock());
+    TakeLog();
+    SetProxyLogSink(&CaptureLogLine);
+    SetProxyLogLevel(1);
+    RecordingDelegate delegate;
+    {
+        CMemoryDemuxer holder;
+        holder.SetDelegate(&delegate);
+        ASSERT_EQ(0, holder.Create(0));
+
+        const std::string garbage(100000, 'x');
+        ::testing::internal::CaptureStdout();
+        for (int i = 0; i < 15; ++i)
+            holder.InputData(Bytes(garbage), Size(garbage.size()), 0, i == 0 ? 1 : 0);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(
+            1, CountLines(TakeLog(),
+                          "CDemuxerUnit::InputData: 1400000 bytes wait for the open, chunk of 100000 bytes dropped"));
+
+        const std::string flv = qgtest::ReadFile(MediaFile("stream_h264_aac.flv"));
+        const Probe probe = ProbeFile(MediaFile("stream_h264_aac.flv"));
+        holder.InputData(Bytes(flv), Size(flv.size()), 1, 1);
+        ASSERT_TRUE(delegate.WaitFrames(probe.packets.size()));
+        holder.Destroy();
+    }
+    const std::vector<Frame> got = delegate.Frames();
+    ASSERT_GT(got.size(), 10u);
+    EXPECT_NEAR(static_cast<double>(got.back().at - got.front().at),
+                static_cast<double>(got.back().timestamp - got.front().timestamp), 40.0);
+    EXPECT_EQ(1u, delegate.VideoFormats().size());
+    EXPECT_EQ(1u, delegate.AudioFormats().size());
+    SetProxyLogSink(nullptr);
+    SetProxyLogLevel(4);
     SetMediaClock(nullptr);
 }
 
