@@ -1,15 +1,19 @@
 // The in-memory demuxer on a generated 60 s 720p H.264/AAC FLV, fed in
 // chunks as fast as it takes them, with pacing and polls off through the
-// media clock, against the ffmpeg tool copying the same file to nowhere.
+// media clock, against the ffmpeg tool copying the same file to nowhere;
+// and on bytes that never open, as a data channel would hand them on.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
+#include "quillgate/sdklink/demux/demuxer_unit.h"
 #include "quillgate/sdklink/demux/memory_demuxer.h"
 #include "tests/support/test_support.h"
 #include "util/media_clock.h"
@@ -22,6 +26,8 @@ uint64_t g_packets = 0;
 double g_demuxNs = 0;
 double g_ffmpegNs = 0;
 double g_smallChunksNs = 0;
+double g_garbageCpuS = 0;
+size_t g_garbageOpens = 0;
 
 // Every pause moves the clock far on at once: each frame is due when first
 // looked at, and a wait for data only yields.
@@ -146,6 +152,50 @@ void BM_DemuxerUnitFromSmallChunks(benchmark::State& state)
 }
 BENCHMARK(BM_DemuxerUnitFromSmallChunks)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// 1.4 MB of bytes that never open, in the 1400-byte slices of a data
+// channel: what a failed open costs before the stream is given up on. The
+// opens are counted by their "ffmpeg error" lines (standard output, here
+// sent to a file).
+void BM_DemuxerUnitGarbageInSlices(benchmark::State& state)
+{
+    const size_t slice = 1400;
+    const size_t slices = 1000;
+    const std::string garbage = qgtest::RandomBytes(slice * slices, 20240611);
+    qgtest::TempDir dir("qg-demux-garbage-");
+    const std::string printed = dir.File("stdout");
+    double cpu = 0;
+    for (auto _ : state) {
+        CDemuxerUnit unit;
+        if (unit.Init() != 0) {
+            state.SkipWithError("no buffers");
+            break;
+        }
+        fflush(stdout);
+        const int saved = dup(STDOUT_FILENO);
+        FILE* sink = fopen(printed.c_str(), "w");
+        if (saved < 0 || !sink || dup2(fileno(sink), STDOUT_FILENO) < 0) {
+            state.SkipWithError("standard output cannot be redirected");
+            break;
+        }
+        const std::clock_t from = std::clock();
+        for (size_t i = 0; i < slices; ++i)
+            unit.InputData(reinterpret_cast<const uint8_t*>(garbage.data() + i * slice), static_cast<uint32_t>(slice),
+                           0, i == 0 ? 1 : 0);
+        cpu += static_cast<double>(std::clock() - from) / CLOCKS_PER_SEC;
+        fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+        fclose(sink);
+        unit.CloseInput();
+    }
+    g_garbageOpens = qgtest::ReadLines(printed).size();
+    g_garbageCpuS = state.iterations() ? cpu / static_cast<double>(state.iterations()) : 0;
+    state.counters["opens"] = static_cast<double>(g_garbageOpens);
+    state.counters["cpu_s"] = g_garbageCpuS;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * garbage.size()));
+}
+BENCHMARK(BM_DemuxerUnitGarbageInSlices)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
 void BM_FfmpegCopyToNull(benchmark::State& state)
 {
     const std::string command = "ffmpeg -v error -nostdin -i '" + g_file + "' -c copy -f null - > /dev/null 2>&1";
@@ -207,5 +257,8 @@ int main(int argc, char** argv)
     if (g_smallChunksNs > 0 && g_ffmpegNs > 0)
         printf("from 64 KB chunks (short opens probe again): %.2f of ffmpeg (%.1f ms)\n", g_smallChunksNs / g_ffmpegNs,
                g_smallChunksNs / 1e6);
+    if (g_garbageOpens > 0)
+        printf("1.4 MB of garbage in 1400-byte slices: %zu opens, %.2f s of CPU (target at most 0.5 s)\n",
+               g_garbageOpens, g_garbageCpuS);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "fuzz/fuzz_check.h"
+#include "quillgate/sdklink/demux/demuxer_unit.h"
 #include "quillgate/sdklink/demux/memory_demuxer.h"
 #include "util/media_clock.h"
 

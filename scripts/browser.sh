@@ -100,9 +100,9 @@ rm -f "$out" "$journal" "$rtcjournal" "$sdklog" "$chromelog" "$control" "$logs/s
 mkdir -p "$folder" "$profile"
 
 # The program's folder, as installed: quillgate opens the media library
-# beside itself.
-cp "$bin/quillgate" "$bin/dizoveverivuve.so" "$gstlib/libcorvanewebrtcsdk.so" "$gstlib/libcorvanewebrtcsdkpv.so" \
-  "$folder/"
+# and the demuxer module beside itself.
+cp "$bin/quillgate" "$bin/dizoveverivuve.so" "$bin/libquillgatedemux.so" "$gstlib/libcorvanewebrtcsdk.so" \
+  "$gstlib/libcorvanewebrtcsdkpv.so" "$folder/"
 
 # A JSON text as a quoted script argument.
 json() { local text=$1; printf '"%s"' "${text//\"/\\\"}"; }

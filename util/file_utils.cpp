@@ -1,5 +1,6 @@
 #include "util/file_utils.h"
 
+#include "util/module_loader.h"
 #include "util/win32_shims.h"
 
 #include <cerrno>
@@ -7,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <dlfcn.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -351,10 +351,10 @@ namespace filefunc {
 int IsModuleLoadable(const char* name, long nameIsUtf8)
 {
     ConvertedName path(name, nameIsUtf8);
-    void* handle = dlopen(path.text, RTLD_NOW);
+    void* handle = OpenModuleFile(path.text, nullptr, 0, nullptr, nullptr, 0);
     if (handle == nullptr)
         return 0;
-    dlclose(handle);
+    UnloadModule(handle);
     return 1;
 }
 

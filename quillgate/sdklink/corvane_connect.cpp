@@ -6,7 +6,7 @@
 #include <string>
 
 #include "quillgate/log/proxy_log.h"
-#include "util/win32_shims.h"
+#include "util/module_loader.h"
 
 namespace {
 
@@ -67,11 +67,7 @@ int CCorvaneConnect::InitSDK()
 
     // The SDK looks for its own files beside the program.
     char dir[256] = {0};
-    if (GetModuleFileName(nullptr, dir, sizeof(dir)) == 0) {
-        char* slash = strrchr(dir, '/');
-        if (slash)
-            slash[1] = '\0';
-    }
+    GetProgramFolder(dir, sizeof(dir));
     SetIntOption(CV_OPT_USE_RUN_DIRECTORY, 1);
     CVAPI_SetSDKOption(CV_OPT_RUN_DIRECTORY, dir, static_cast<int>(strlen(dir)));
 

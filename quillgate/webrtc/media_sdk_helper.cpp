@@ -2,21 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
 
 #include "quillgate/log/proxy_log.h"
-#include "util/win32_shims.h"
+#include "util/module_loader.h"
 
 namespace {
-
-// Stores a dlsym result into the member of its type.
-template <typename Fn>
-bool Bind(void* library, const char* name, Fn& slot)
-{
-    void* address = dlsym(library, name);
-    slot = reinterpret_cast<Fn>(address);
-    return address != nullptr;
-}
 
 const char* LibraryFor(int browserType)
 {
@@ -44,13 +34,7 @@ CMediaSDKHelper::~CMediaSDKHelper()
 uint64_t CMediaSDKHelper::LoadSDK(int browserType)
 {
     char directory[256] = {0};
-    if (GetModuleFileName(nullptr, directory, sizeof(directory)) == 0) {
-        char* slash = strrchr(directory, '/');
-        if (slash)
-            slash[1] = '\0';
-    } else {
-        directory[0] = '\0';
-    }
+    GetProgramFolder(directory, sizeof(directory));
 
     const char* fileName = LibraryFor(browserType);
     const uint64_t loaded = LoadSDKLibrary(directory, fileName);
@@ -78,39 +62,32 @@ uint64_t CMediaSDKHelper::LoadSDKLibrary(const char* directory, const char* file
 
     // Only ever the file beside the program: a path that does not fit, or
     // no folder at all, fails instead of letting dlopen search elsewhere.
-    char path[256] = {0};
-    const int length = snprintf(path, sizeof(path), "%s%s", directory ? directory : "", fileName);
-    if (!directory || directory[0] == '\0' || length < 0 || static_cast<size_t>(length) >= sizeof(path)) {
-        snprintf(m_lastError, sizeof(m_lastError), "%s: no usable path beside the program", fileName);
-        ProxyLog(16, "%s", m_lastError);
-        return 0;
-    }
-
-    void* library = dlopen(path, RTLD_NOW);
-    if (!library) {
-        const char* error = dlerror();
-        snprintf(m_lastError, sizeof(m_lastError), "%s", error ? error : "dlopen failed");
-        ProxyLog(16, "%s", m_lastError);
-        return 0;
-    }
-
     EntryPoints table;
-    const bool all = Bind(library, "CVRTC_Initialize", table.Initialize) &&
-                     Bind(library, "CVRTC_UnInitialize", table.UnInitialize) &&
-                     Bind(library, "CVRTC_CreateWithUserHandle", table.CreateWithUserHandle) &&
-                     Bind(library, "CVRTC_CreateWithGenerateHandle", table.CreateWithGenerateHandle) &&
-                     Bind(library, "CVRTC_Destroy", table.Destroy) &&
-                     Bind(library, "CVRTC_SetAudioFrameParam", table.SetAudioFrameParam) &&
-                     Bind(library, "CVRTC_SetVideoFrameParam", table.SetVideoFrameParam) &&
-                     Bind(library, "CVRTC_InputAudioStreamData", table.InputAudioStreamData) &&
-                     Bind(library, "CVRTC_InputVideoStreamData", table.InputVideoStreamData) &&
-                     Bind(library, "CVRTC_SetDescriptionInfo", table.SetDescriptionInfo) &&
-                     Bind(library, "CVRTC_GetState", table.GetState) &&
-                     Bind(library, "CVRTC_SelectObjExist", table.SelectObjExist) &&
-                     Bind(library, "CVRTC_GetVersion", table.GetVersion);
-    if (!all) {
-        // Bound entirely or not at all.
-        dlclose(library);
+    const ModuleEntry entries[] = {
+        ModuleEntryFor("CVRTC_Initialize", table.Initialize),
+        ModuleEntryFor("CVRTC_UnInitialize", table.UnInitialize),
+        ModuleEntryFor("CVRTC_CreateWithUserHandle", table.CreateWithUserHandle),
+        ModuleEntryFor("CVRTC_CreateWithGenerateHandle", table.CreateWithGenerateHandle),
+        ModuleEntryFor("CVRTC_Destroy", table.Destroy),
+        ModuleEntryFor("CVRTC_SetAudioFrameParam", table.SetAudioFrameParam),
+        ModuleEntryFor("CVRTC_SetVideoFrameParam", table.SetVideoFrameParam),
+        ModuleEntryFor("CVRTC_InputAudioStreamData", table.InputAudioStreamData),
+        ModuleEntryFor("CVRTC_InputVideoStreamData", table.InputVideoStreamData),
+        ModuleEntryFor("CVRTC_SetDescriptionInfo", table.SetDescriptionInfo),
+        ModuleEntryFor("CVRTC_GetState", table.GetState),
+        ModuleEntryFor("CVRTC_SelectObjExist", table.SelectObjExist),
+        ModuleEntryFor("CVRTC_GetVersion", table.GetVersion),
+    };
+    ModuleLoadResult result = kModuleLoaded;
+    char error[sizeof(m_lastError)] = {0};
+    void* library =
+        LoadModule(directory, fileName, entries, sizeof(entries) / sizeof(entries[0]), &result, error, sizeof(error));
+    if (!library) {
+        // A library without all 13 is closed again without a line of its own.
+        if (result != kModuleEntryMissing) {
+            snprintf(m_lastError, sizeof(m_lastError), "%s", error);
+            ProxyLog(16, "%s", m_lastError);
+        }
         return 0;
     }
     m_library = library;
@@ -124,7 +101,7 @@ int CMediaSDKHelper::UnloadSDK()
     std::lock_guard<std::mutex> lock(m_loadMutex);
     if (m_library) {
         m_entries = nullptr;
-        dlclose(m_library);
+        UnloadModule(m_library);
         m_library = nullptr;
     }
     return 1;

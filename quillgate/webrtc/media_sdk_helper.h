@@ -3,7 +3,7 @@
 // all, and offers one wrapper per entry point. A wrapper whose entry point
 // is unbound returns the unbound result without calling anything, so a
 // missing library makes every WebRTC operation fail instead of crash.
-// The only user of dlopen in the program.
+// Opened through the program's one module loader (util/module_loader).
 #ifndef QG_WEBRTC_MEDIA_SDK_HELPER_H
 #define QG_WEBRTC_MEDIA_SDK_HELPER_H
 

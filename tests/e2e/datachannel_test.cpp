@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -723,6 +725,56 @@ TEST(DataChannelChurn, RepeatedOpeningsMidStreamLoseNothingElseAndLogoutMidStrea
     EXPECT_EQ(streams[1], in.frames.size());
     EXPECT_LT(streams[2], in.frames.size());
     EXPECT_EQ(LinesWith(run.journal, "CVAPI_SetInputVideoFormatEx ").size(), 1u);
+}
+
+// ---- a program folder without the demuxer module ----
+
+// quillgate with the SDK and the media library in a folder of their own, as
+// installed, but without libquillgatedemux.so: every opening of the data
+// channel tries the module once and says why it is not there, the stream's
+// chunks go nowhere, and the session answers on.
+TEST(DataChannelWithoutDemuxer, EachOpeningSaysOnceThatTheModuleIsMissingDropsTheChunksAndTheSessionServesOn)
+{
+    const std::string path = MediaFixture("stream_h264_aac.flv");
+    const size_t size = qgtest::ReadFile(path).size();
+    ASSERT_GT(size, 0u);
+    TempDir dir;
+    const std::string folder = dir.File("bin");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    for (const char* file : {"quillgate", "dizoveverivuve.so", "libcorvanewebrtcsdk.so"}) {
+        std::ifstream in(qgtest::BinDir() + "/" + file, std::ios::binary);
+        std::ofstream out(folder + "/" + file, std::ios::binary);
+        ASSERT_TRUE(in && out) << file;
+        out << in.rdbuf();
+    }
+    ASSERT_EQ(chmod((folder + "/quillgate").c_str(), 0755), 0);
+
+    SdkSetup sdk;
+    // The file, then the channel opens again.
+    sdk.control = {RtcStep("", "datafile " + path), RtcStep(MarkLine(40), "event 1 4 1 0 -")};
+    // Each chunk's line counts the bytes handed on: the last says the whole file.
+    const std::string script = Enter(1, 1) + DataPeer(4, "dc") + JournalWait(1, "total=" + std::to_string(size)) +
+                               Mark(40) + JournalWait(2, "ResetMuxerHelper:") +
+                               "call getSDKOptionInt 41 221\nwait replyGetSDKOptionInt\n" + kLogout;
+    const GatewayRun run = RunGateway(dir, {"-w", "10", "-q", folder + "/quillgate"}, script, 60, sdk);
+    ASSERT_EQ(run.status, 0) << run.Dump();
+    EXPECT_GE(run.Out("quillgate exit 0"), 0) << run.Dump();
+
+    const std::string missing = "CMemoryDemuxer: load libquillgatedemux.so fail! " + folder +
+                                "/libquillgatedemux.so: cannot open shared object file";
+    EXPECT_EQ(CountLog(run, missing), 2) << run.Dump();
+    EXPECT_EQ(CountLog(run, "CMemoryDemuxer: load "), 2) << run.Dump();
+    EXPECT_EQ(CountLog(run, "CCorvaneConnect::ResetMuxerHelper: demuxer init fail!"), 2) << run.Dump();
+    const int first = run.Log("CMemoryDemuxer: load ");
+    EXPECT_LT(first, run.Log("*** OnChunkData.. ")) << "the load is tried when the channel opens, not per chunk";
+    EXPECT_GE(run.Log("*** OnChunkData.. "), 0) << run.Dump();
+
+    // Nothing of the stream reached the SDK, and the session answered after it.
+    EXPECT_TRUE(LinesWith(run.journal, "CVAPI_SetInputVideoFormatEx ").empty()) << run.Dump();
+    EXPECT_TRUE(LinesWith(run.journal, "CVAPI_SetInputAudioFormatEx ").empty()) << run.Dump();
+    EXPECT_LT(run.Journal("CVAPI_InputVideoDataEx "), 0) << run.Dump();
+    EXPECT_LT(run.Journal("CVAPI_InputAudioDataEx "), 0) << run.Dump();
+    EXPECT_GE(run.Out("recv replyGetSDKOptionInt(\"standin-session\", 41, "), 0) << run.Dump();
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ fail() {
 rc=0
 cmake --install "$build" --prefix "$tree" >"$scratch/install.log" 2>&1 || rc=$?
 [ $rc -eq 0 ] || { cat "$scratch/install.log"; fail "cmake --install ended with status $rc"; }
-for f in bin/quillgate bin/standin-gateway bin/standin-parent share/quillgate/demo.sh share/quillgate/media; do
+for f in bin/quillgate bin/libquillgatedemux.so bin/standin-gateway bin/standin-parent share/quillgate/demo.sh share/quillgate/media; do
   [ -e "$tree/$f" ] || fail "not installed: $f"
 done
 

@@ -1,9 +1,11 @@
 // Helpers the test programs share: a temporary folder of their own, the
-// lines or bytes of a file, hex of bytes, and this process's thread count.
+// lines or bytes of a file, hex of bytes, random bytes, and this process's
+// thread count.
 #ifndef QG_TESTS_SUPPORT_TEST_SUPPORT_H
 #define QG_TESTS_SUPPORT_TEST_SUPPORT_H
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <ftw.h>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -96,6 +99,16 @@ inline std::string Hex(const std::string& bytes)
 inline std::string Hex(const std::vector<unsigned char>& bytes)
 {
     return Hex(bytes.data(), bytes.size());
+}
+
+// size bytes that look like nothing, the same for the same seed.
+inline std::string RandomBytes(size_t size, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
 }
 
 // Threads of this process now, or -1 when /proc cannot be read.

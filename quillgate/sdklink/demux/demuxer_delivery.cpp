@@ -1,7 +1,7 @@
 // The unit's delivery thread: packets are read from the open input, H.264
 // turned into Annex-B, held one at a time and handed to the delegate when
 // their time has come.
-#include "quillgate/sdklink/demux/memory_demuxer.h"
+#include "quillgate/sdklink/demux/demuxer_unit.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +14,6 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
-#include "quillgate/log/proxy_log.h"
-#include "util/media_clock.h"
 #include "util/win32_shims.h"
 
 namespace {
@@ -52,7 +50,7 @@ void CDemuxerUnit::DeliveryLoop()
     AVPacket* packet = av_packet_alloc();
     AVPacket* filtered = av_packet_alloc();
     if (!packet || !filtered)
-        ProxyLog(16, "CDemuxerUnit::ThreadProc: no memory for packets");
+        DemuxLog(16, "CDemuxerUnit::ThreadProc: no memory for packets");
     // A short open gives what its bytes hold; what came meanwhile is read by
     // an open on all the bytes, here or by the next chunk.
     while (packet && filtered && DeliverOpenInput(packet, filtered) && ReopenOnNewChunks()) {
@@ -90,7 +88,7 @@ bool CDemuxerUnit::DeliverOpenInput(AVPacket* packet, AVPacket* filtered)
             return shortOpen;
         if (!IsMediaPacket(m_format, packet)) {
             av_packet_unref(packet);
-            MediaClockSleep(1);
+            DemuxHost().sleepMs(1);
             continue;
         }
         ++sequence;
@@ -113,7 +111,7 @@ bool CDemuxerUnit::DeliverOpenInput(AVPacket* packet, AVPacket* filtered)
         }
         HoldPacket(packet, packet->stream_index == m_videoIndex, sequence, filtered);
         av_packet_unref(packet);
-        MediaClockSleep(1);
+        DemuxHost().sleepMs(1);
     }
     return false;
 }
@@ -170,7 +168,7 @@ void CDemuxerUnit::HoldPacket(AVPacket* packet, bool isVideo, uint32_t sequence,
 
     int ret = av_bsf_send_packet(m_bsf, packet);
     if (ret < 0) {
-        ProxyLog(4, "CDemuxerUnit::ThreadProc: h264_mp4toannexb refused a packet of %d bytes (%d)", packet->size, ret);
+        DemuxLog(4, "CDemuxerUnit::ThreadProc: h264_mp4toannexb refused a packet of %d bytes (%d)", packet->size, ret);
         return;
     }
     bool filteredAny = false;
@@ -179,7 +177,7 @@ void CDemuxerUnit::HoldPacket(AVPacket* packet, bool isVideo, uint32_t sequence,
         if (ret == AVERROR(EAGAIN))
             break;
         if (ret < 0) {
-            ProxyLog(4, "CDemuxerUnit::ThreadProc: h264_mp4toannexb failed on a frame (%d)", ret);
+            DemuxLog(4, "CDemuxerUnit::ThreadProc: h264_mp4toannexb failed on a frame (%d)", ret);
             held = false;
             break;
         }
@@ -216,7 +214,7 @@ bool CDemuxerUnit::AppendHeld(const uint8_t* data, uint32_t length)
     if (needed > m_held.capacity) {
         std::unique_ptr<uint8_t[]> larger(new (std::nothrow) uint8_t[needed]);
         if (!larger) {
-            ProxyLog(4, "CDemuxerUnit::ThreadProc: no memory for a frame of %llu bytes",
+            DemuxLog(4, "CDemuxerUnit::ThreadProc: no memory for a frame of %llu bytes",
                      static_cast<unsigned long long>(needed));
             return false;
         }
@@ -244,12 +242,12 @@ bool CDemuxerUnit::DeliverHeldFrame()
 {
     if (!m_held.waiting)
         return !m_stop;
-    uint32_t now = MediaClockNow();
+    uint32_t now = DemuxHost().now();
     while (!HeldFrameDue(now)) {
         if (m_stop)
             return false;
-        MediaClockSleep(10);
-        now = MediaClockNow();
+        DemuxHost().sleepMs(10);
+        now = DemuxHost().now();
     }
     if (m_stop)
         return false;
@@ -257,13 +255,11 @@ bool CDemuxerUnit::DeliverHeldFrame()
     MediumClock& clock = m_held.isVideo ? m_videoClock : m_audioClock;
     const uint32_t timestamp =
         m_baseTimestamp + static_cast<uint32_t>(TicksToMs(m_held.pts, clock.timeBaseNum, clock.timeBaseDen));
-    IMemoryDemuxerDelegate* delegate = g_lpDelegate;
-    if (delegate) {
-        if (m_held.isVideo)
-            delegate->OnVideoData(timestamp, m_held.data.get(), m_held.length, m_held.flags);
-        else
-            delegate->OnAudioData(timestamp, m_held.data.get(), m_held.length, m_held.flags);
-    }
+    const QgDemuxHost& host = DemuxHost();
+    if (m_held.isVideo)
+        host.videoData(timestamp, m_held.data.get(), m_held.length, m_held.flags);
+    else
+        host.audioData(timestamp, m_held.data.get(), m_held.length, m_held.flags);
     if (!clock.referenceSet) {
         clock.referenceSet = true;
         clock.referenceTick = now;

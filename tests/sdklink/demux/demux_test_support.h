@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "quillgate/log/proxy_log.h"
+#include "quillgate/sdklink/demux/demuxer_unit.h"
 #include "quillgate/sdklink/demux/memory_demuxer.h"
 #include "tests/support/media_checks.h"
 #include "tests/support/media_probe.h"

@@ -161,6 +161,36 @@ const BadCase kBadCases[] = {
 INSTANTIATE_TEST_SUITE_P(Demuxer, BadInput, ::testing::ValuesIn(kBadCases),
                          [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
+// Bytes that never open, in slices as a data channel hands them on: an
+// open reads the whole queue again, so one a chunk would cost the square
+// of the bytes. Opens are counted by their one "ffmpeg error" line each.
+TEST_F(DemuxerUnit, GarbageInSmallChunksIsOpenedOnlyEachTimeItsQueueDoublesAndARestartStillPlays)
+{
+    const size_t slice = 1400;
+    const size_t slices = 1000;
+    const std::string garbage = qgtest::RandomBytes(slice * slices, 20240611);
+
+    ::testing::internal::CaptureStdout();
+    for (size_t i = 0; i < slices; ++i)
+        ASSERT_EQ(0, m_unit.InputData(Bytes(garbage, i * slice), Size(slice), 0, i == 0 ? 1 : 0)) << i;
+    const std::vector<std::string> printed = Lines(::testing::internal::GetCapturedStdout());
+    // 1400, 2800, ... 716800 bytes: one open each time the queue doubled.
+    EXPECT_GE(printed.size(), 1u);
+    EXPECT_LE(printed.size(), 11u) << printed.size() << " opens";
+    for (const std::string& line : printed)
+        EXPECT_EQ(0u, line.rfind("ffmpeg error: ", 0)) << line;
+    EXPECT_EQ(CDemuxerUnit::kClosed, m_unit.GetState());
+    EXPECT_EQ(0, CountLines(TakeLog(), "dropped")) << "every slice was kept for the next try";
+
+    // A new stream forgets the failures: it opens on its first chunk.
+    const std::string flv = qgtest::ReadFile(MediaFile("stream_h264_aac.flv"));
+    const Probe probe = ProbeFile(MediaFile("stream_h264_aac.flv"));
+    Feed(flv, slice);
+    ASSERT_TRUE(m_delegate.WaitFrames(probe.packets.size()));
+    EXPECT_EQ(1u, m_delegate.VideoFormats().size());
+    EXPECT_EQ(1u, m_delegate.AudioFormats().size());
+}
+
 // ---- byte limits ----
 
 TEST_F(DemuxerUnit, AtMost1400000BytesWaitForTheOpenAndNoOpenIsTriedPastThatUntilARestart)
@@ -170,7 +200,9 @@ TEST_F(DemuxerUnit, AtMost1400000BytesWaitForTheOpenAndNoOpenIsTriedPastThatUnti
     for (int i = 0; i < 14; ++i)
         ASSERT_EQ(0, m_unit.InputData(Bytes(garbage), Size(garbage.size()), 0, i == 0 ? 1 : 0)) << i;
     const size_t tried = Lines(::testing::internal::GetCapturedStdout()).size();
-    EXPECT_EQ(14u, tried) << "each queued chunk tries an open";
+    // After a failed open the next waits for the queue to double: at 100000,
+    // 200000, 400000 and 800000 bytes.
+    EXPECT_EQ(4u, tried);
     TakeLog();
 
     ::testing::internal::CaptureStdout();
@@ -411,6 +443,49 @@ TEST(MemoryDemuxer, HoldsOneUnitFromCreateToDestroyAndDropsInputWithoutOne)
     }
     EXPECT_EQ(nullptr, g_lpDelegate.load());
     EXPECT_EQ(1u, delegate.VideoFormats().size());
+    SetMediaClock(nullptr);
+}
+
+// The holder's units come from the demuxer module beside the test program,
+// which keeps no state of its own: its lines reach the program's log, its
+// pacing runs on the program's media clock (here the fake one) and its
+// frames reach the program's delegate.
+TEST(MemoryDemuxer, UnitsOfTheModuleLogPaceAndReportThroughTheProgram)
+{
+    FakeNow() = 100000;
+    SetMediaClock(FakeClock());
+    TakeLog();
+    SetProxyLogSink(&CaptureLogLine);
+    SetProxyLogLevel(1);
+    RecordingDelegate delegate;
+    {
+        CMemoryDemuxer holder;
+        holder.SetDelegate(&delegate);
+        ASSERT_EQ(0, holder.Create(0));
+
+        const std::string garbage(100000, 'x');
+        ::testing::internal::CaptureStdout();
+        for (int i = 0; i < 15; ++i)
+            holder.InputData(Bytes(garbage), Size(garbage.size()), 0, i == 0 ? 1 : 0);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(
+            1, CountLines(TakeLog(),
+                          "CDemuxerUnit::InputData: 1400000 bytes wait for the open, chunk of 100000 bytes dropped"));
+
+        const std::string flv = qgtest::ReadFile(MediaFile("stream_h264_aac.flv"));
+        const Probe probe = ProbeFile(MediaFile("stream_h264_aac.flv"));
+        holder.InputData(Bytes(flv), Size(flv.size()), 1, 1);
+        ASSERT_TRUE(delegate.WaitFrames(probe.packets.size()));
+        holder.Destroy();
+    }
+    const std::vector<Frame> got = delegate.Frames();
+    ASSERT_GT(got.size(), 10u);
+    EXPECT_NEAR(static_cast<double>(got.back().at - got.front().at),
+                static_cast<double>(got.back().timestamp - got.front().timestamp), 40.0);
+    EXPECT_EQ(1u, delegate.VideoFormats().size());
+    EXPECT_EQ(1u, delegate.AudioFormats().size());
+    SetProxyLogSink(nullptr);
+    SetProxyLogLevel(4);
     SetMediaClock(nullptr);
 }
 
