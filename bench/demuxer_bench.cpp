@@ -1,225 +1,102 @@
-// The in-memory demuxer on a generated 60 s 720p H.264/AAC FLV, fed in
-// chunks as fast as it takes them, with pacing and polls off through the
-// media clock, against the ffmpeg tool copying the same file to nowhere;
-// and on bytes that never open, as a data channel would hand them on.
+// The in-memory demuxer on a generated 60 s 720p H.264/AAC FLV, as a whole
+// process against the ffmpeg tool's whole process copying the same file to
+// nowhere (ffmpeg -c copy -f null): both started here, exec to exit, the
+// sides taking turns in the same run. The demuxer's process is the bench's
+// own driver; it is fed as a data channel feeds it, in blocks of at most
+// 11200 bytes (8 slices of 1400) at the stream's pace, so every block
+// before the input opens makes the unit open again on all it holds. Beside
+// it, for what those re-opens cost, the same driver with a first chunk that
+// holds all probing reads (1000000 bytes; no data channel sends that).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
-#include <thread>
-#include <unistd.h>
 
-#include "quillgate/sdklink/demux/demuxer_unit.h"
-#include "quillgate/sdklink/demux/memory_demuxer.h"
+#include "bench/interleaved.h"
+#include "bench/run_program.h"
 #include "tests/support/test_support.h"
-#include "util/media_clock.h"
 
 namespace {
 
+const int kDurationMs = 60000;
+const size_t kDataChannelBlock = 8 * 1400;
+
 std::string g_file;
-std::string g_bytes;
-uint64_t g_packets = 0;
-double g_demuxNs = 0;
-double g_ffmpegNs = 0;
-double g_smallChunksNs = 0;
-double g_garbageCpuS = 0;
-size_t g_garbageOpens = 0;
+std::string g_driverOut;
+std::string g_packets;
 
-// Every pause moves the clock far on at once: each frame is due when first
-// looked at, and a wait for data only yields.
-std::atomic<uint32_t> g_now{1};
+const char kChannel[] = "demuxer, data-channel blocks";
+const char kProbeFirst[] = "demuxer, probe's bytes first";
+const char kFfmpeg[] = "ffmpeg -c copy -f null";
 
-uint32_t BenchNow()
+void Time(benchmark::State& state, const std::vector<std::string>& args, const std::string& out)
 {
-    return g_now.load(std::memory_order_relaxed);
-}
-
-void BenchSleep(uint32_t ms)
-{
-    g_now.fetch_add(ms * 100000u, std::memory_order_relaxed);
-    std::this_thread::yield();
-}
-
-const MediaClock kBenchClock = {&BenchNow, &BenchSleep};
-
-class CountingDelegate : public IMemoryDemuxerDelegate
-{
-public:
-    void OnVideoData(uint32_t, uint8_t*, uint32_t length, uint32_t) override { Count(length); }
-    void OnAudioData(uint32_t, uint8_t*, uint32_t length, uint32_t) override { Count(length); }
-    void OnVideoFormat(uint32_t, uint32_t, uint32_t, uint32_t) override {}
-    void OnAudioFormat(uint32_t, uint32_t, uint32_t, uint32_t) override {}
-
-    std::atomic<uint64_t> frames{0};
-    std::atomic<uint64_t> bytes{0};
-
-private:
-    void Count(uint32_t length)
-    {
-        bytes.fetch_add(length, std::memory_order_relaxed);
-        frames.fetch_add(1, std::memory_order_release);
-    }
-};
-
-std::string Run(const std::string& command)
-{
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), pipe)) > 0)
-        out.append(buf, n);
-    pclose(pipe);
-    return out;
-}
-
-double Since(std::chrono::steady_clock::time_point from)
-{
-    return static_cast<double>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - from).count());
-}
-
-// One pass over the whole file: chunks go in as the unit takes them (a
-// short open first ends its thread, as at a stream's own pace; a full buffer
-// refuses until the reader drains it), until every packet came out.
-bool DemuxOnce(CountingDelegate& delegate, size_t firstChunk)
-{
-    const size_t chunk = 65536;
-    CDemuxerUnit unit;
-    if (unit.Init() != 0)
-        return false;
-    size_t n = firstChunk;
-    for (size_t pos = 0; pos < g_bytes.size(); pos += n, n = chunk) {
-        n = std::min(n, g_bytes.size() - pos);
-        const uint8_t* data = reinterpret_cast<const uint8_t*>(g_bytes.data() + pos);
-        while (unit.InputData(data, static_cast<uint32_t>(n), 1, pos == 0 ? 1 : 0) != 0)
-            std::this_thread::yield();
-        while (unit.GetState() != CDemuxerUnit::kOpen && unit.IsRunning())
-            std::this_thread::yield();
-    }
-    // An FLV packet is read once the size field after it is in, so all of
-    // them come out of an open input.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (delegate.frames.load(std::memory_order_acquire) < g_packets) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return unit.CloseInput() == 0;
-}
-
-double RunDemuxer(benchmark::State& state, size_t firstChunk)
-{
-    SetMediaClock(&kBenchClock);
-    CountingDelegate delegate;
-    g_lpDelegate = &delegate;
-    double ns = 0;
+    double cpuNs = 0, cpuSum = 0;
     for (auto _ : state) {
-        delegate.frames = 0;
-        const auto from = std::chrono::steady_clock::now();
-        if (!DemuxOnce(delegate, firstChunk)) {
-            state.SkipWithError("not every packet came out");
+        if (!qgbench::RunProgram(args, out, &cpuNs)) {
+            state.SkipWithError((args[0] + " failed").c_str());
             break;
         }
-        ns += Since(from);
+        cpuSum += cpuNs;
     }
-    g_lpDelegate = nullptr;
-    SetMediaClock(nullptr);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_bytes.size()));
-    state.counters["frames"] = static_cast<double>(g_packets);
-    return state.iterations() ? ns / static_cast<double>(state.iterations()) : 0;
+    state.counters["cpu_ns"] = state.iterations() ? cpuSum / static_cast<double>(state.iterations()) : 0;
 }
 
-// The first chunk holds what probing reads (1000000 bytes), so the input
-// opens once, as the ffmpeg tool's does.
-void BM_DemuxerUnit(benchmark::State& state)
+std::vector<std::string> Driver(size_t first, size_t chunk)
 {
-    g_demuxNs = RunDemuxer(state, 1100000);
+    return {qgbench::OwnDir() + "bench_demux_driver",
+            g_file,
+            g_packets,
+            std::to_string(kDurationMs),
+            std::to_string(first),
+            std::to_string(chunk)};
 }
-BENCHMARK(BM_DemuxerUnit)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// From the first byte in 64 KB chunks: every chunk before the probe fits
-// re-opens the input on all of them, probing again.
-void BM_DemuxerUnitFromSmallChunks(benchmark::State& state)
+void DataChannelBlocks(benchmark::State& state)
 {
-    g_smallChunksNs = RunDemuxer(state, 65536);
+    Time(state, Driver(kDataChannelBlock, kDataChannelBlock), g_driverOut + ".channel");
 }
-BENCHMARK(BM_DemuxerUnitFromSmallChunks)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// 1.4 MB of bytes that never open, in the 1400-byte slices of a data
-// channel: what a failed open costs before the stream is given up on. The
-// opens are counted by their "ffmpeg error" lines (standard output, here
-// sent to a file).
-void BM_DemuxerUnitGarbageInSlices(benchmark::State& state)
+void ProbeFirst(benchmark::State& state)
 {
-    const size_t slice = 1400;
-    const size_t slices = 1000;
-    const std::string garbage = qgtest::RandomBytes(slice * slices, 20240611);
-    qgtest::TempDir dir("qg-demux-garbage-");
-    const std::string printed = dir.File("stdout");
-    double cpu = 0;
-    for (auto _ : state) {
-        CDemuxerUnit unit;
-        if (unit.Init() != 0) {
-            state.SkipWithError("no buffers");
-            break;
-        }
-        fflush(stdout);
-        const int saved = dup(STDOUT_FILENO);
-        FILE* sink = fopen(printed.c_str(), "w");
-        if (saved < 0 || !sink || dup2(fileno(sink), STDOUT_FILENO) < 0) {
-            state.SkipWithError("standard output cannot be redirected");
-            break;
-        }
-        const std::clock_t from = std::clock();
-        for (size_t i = 0; i < slices; ++i)
-            unit.InputData(reinterpret_cast<const uint8_t*>(garbage.data() + i * slice), static_cast<uint32_t>(slice),
-                           0, i == 0 ? 1 : 0);
-        cpu += static_cast<double>(std::clock() - from) / CLOCKS_PER_SEC;
-        fflush(stdout);
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-        fclose(sink);
-        unit.CloseInput();
-    }
-    g_garbageOpens = qgtest::ReadLines(printed).size();
-    g_garbageCpuS = state.iterations() ? cpu / static_cast<double>(state.iterations()) : 0;
-    state.counters["opens"] = static_cast<double>(g_garbageOpens);
-    state.counters["cpu_s"] = g_garbageCpuS;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * garbage.size()));
+    Time(state, Driver(1100000, 65536), g_driverOut + ".probe");
 }
-BENCHMARK(BM_DemuxerUnitGarbageInSlices)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_FfmpegCopyToNull(benchmark::State& state)
+void FfmpegCopyToNull(benchmark::State& state)
 {
-    const std::string command = "ffmpeg -v error -nostdin -i '" + g_file + "' -c copy -f null - > /dev/null 2>&1";
-    double ns = 0;
-    for (auto _ : state) {
-        const auto from = std::chrono::steady_clock::now();
-        if (system(command.c_str()) != 0) {
-            state.SkipWithError("ffmpeg failed");
-            break;
-        }
-        ns += Since(from);
-    }
-    g_ffmpegNs = state.iterations() ? ns / static_cast<double>(state.iterations()) : 0;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_bytes.size()));
+    Time(state, {"ffmpeg", "-v", "error", "-nostdin", "-i", g_file, "-c", "copy", "-f", "null", "-"}, "");
 }
-BENCHMARK(BM_FfmpegCopyToNull)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// CPU time over the ffmpeg tool's, round by round.
+void PrintCpu(const qgbench::RoundsReporter& r, const std::string& side)
+{
+    const auto a = r.counters.find(side), b = r.counters.find(kFfmpeg);
+    if (a == r.counters.end() || b == r.counters.end() || !a->second.count("cpu_ns") || !b->second.count("cpu_ns"))
+        return;
+    const std::vector<double>&x = a->second.at("cpu_ns"), &y = b->second.at("cpu_ns");
+    std::vector<double> ratios;
+    for (size_t i = 0; i < x.size() && i < y.size(); ++i)
+        if (y[i] > 0)
+            ratios.push_back(x[i] / y[i]);
+    const qgbench::Spread ours = qgbench::SpreadOf(x), tool = qgbench::SpreadOf(y), ratio = qgbench::SpreadOf(ratios);
+    if (ratio.n)
+        printf("  CPU time (user + system), %s %s / %s %s: %.2fx (%.2f to %.2f; target at most 1)\n", side.c_str(),
+               qgbench::Duration(ours.median).c_str(), kFfmpeg, qgbench::Duration(tool.median).c_str(), ratio.median,
+               ratio.min, ratio.max);
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const int rounds = qgbench::TakeRounds(argc, argv, 5);
     benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     qgtest::TempDir dir("qg-demux-bench-");
     g_file = dir.File("stream_720p_60s.flv");
+    g_driverOut = dir.File("driver");
     const std::string make = "ffmpeg -v error -nostdin -y -threads 4 "
                              "-f lavfi -i testsrc2=size=1280x720:rate=30:duration=60 "
                              "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=60 "
@@ -229,36 +106,46 @@ int main(int argc, char** argv)
         fprintf(stderr, "ffmpeg could not make the stream\n");
         return 1;
     }
-    g_bytes = qgtest::ReadFile(g_file);
+    const size_t size = qgtest::ReadFile(g_file).size();
     // One line per stream.
-    const std::string counts =
-        Run("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + g_file + "'");
-    for (const char* p = counts.c_str(); *p;) {
-        char* end = nullptr;
-        g_packets += strtoull(p, &end, 10);
-        p = end == p ? p + 1 : end;
-    }
-    if (g_bytes.empty() || g_packets == 0) {
+    const std::string countsPath = dir.File("packets");
+    uint64_t packets = 0;
+    if (qgbench::RunProgram({"ffprobe", "-v", "error", "-count_packets", "-show_entries", "stream=nb_read_packets",
+                             "-of", "csv=p=0", g_file},
+                            countsPath))
+        for (const std::string& line : qgtest::ReadLines(countsPath))
+            packets += strtoull(line.c_str(), nullptr, 10);
+    if (size == 0 || packets == 0) {
         fprintf(stderr, "no stream to read\n");
         return 1;
     }
-    printf("stream: %.1f MB, %llu packets\n", static_cast<double>(g_bytes.size()) / 1e6,
-           static_cast<unsigned long long>(g_packets));
+    g_packets = std::to_string(packets);
+    printf("stream: %.1f MB, %llu packets, 60 s (a block every %.1f ms at its pace)\n", static_cast<double>(size) / 1e6,
+           static_cast<unsigned long long>(packets),
+           static_cast<double>(kDataChannelBlock) / (static_cast<double>(size) / kDurationMs));
 
-    benchmark::RunSpecifiedBenchmarks();
-    if (g_demuxNs > 0 && g_ffmpegNs > 0) {
-        printf("demuxer / ffmpeg -c copy -f null: %.2f (%.1f ms / %.1f ms; target at most 1)\n", g_demuxNs / g_ffmpegNs,
-               g_demuxNs / 1e6, g_ffmpegNs / 1e6);
-        printf("demuxer throughput: %.1f MB/s, %.0f frames/s (ffmpeg %.1f MB/s)\n",
-               static_cast<double>(g_bytes.size()) / (g_demuxNs / 1e9) / 1e6,
-               static_cast<double>(g_packets) / (g_demuxNs / 1e9),
-               static_cast<double>(g_bytes.size()) / (g_ffmpegNs / 1e9) / 1e6);
+    qgbench::Interleave(rounds, {{kChannel, DataChannelBlocks}, {kProbeFirst, ProbeFirst}, {kFfmpeg, FfmpegCopyToNull}},
+                        [](benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->Iterations(1); });
+    qgbench::RoundsReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    printf("whole process, exec to exit:\n");
+    reporter.PrintSides({kChannel, kProbeFirst, kFfmpeg});
+    for (const char* out : {".channel", ".probe"}) {
+        const std::vector<std::string> lines = qgtest::ReadLines(g_driverOut + out);
+        if (!lines.empty())
+            printf("  %s: %s\n", out + 1, lines.back().c_str());
     }
-    if (g_smallChunksNs > 0 && g_ffmpegNs > 0)
-        printf("from 64 KB chunks (short opens probe again): %.2f of ffmpeg (%.1f ms)\n", g_smallChunksNs / g_ffmpegNs,
-               g_smallChunksNs / 1e6);
-    if (g_garbageOpens > 0)
-        printf("1.4 MB of garbage in 1400-byte slices: %zu opens, %.2f s of CPU (target at most 0.5 s)\n",
-               g_garbageOpens, g_garbageCpuS);
+    reporter.PrintRatio(std::string(kChannel) + " / " + kFfmpeg, kChannel, kFfmpeg, "at most 1");
+    PrintCpu(reporter, kChannel);
+    reporter.PrintRatio(std::string(kProbeFirst) + " / " + kFfmpeg, kProbeFirst, kFfmpeg, "at most 1");
+    PrintCpu(reporter, kProbeFirst);
+    const qgbench::Spread channel = reporter.Time(kChannel);
+    if (channel.n)
+        printf("demuxer fed by data-channel blocks: %.1f MB/s, %.0f frames/s\n",
+               static_cast<double>(size) / (channel.median / 1e9) / 1e6,
+               static_cast<double>(packets) / (channel.median / 1e9));
+    printf("load average at the end: %s\n", qgbench::LoadAverage().c_str());
+    benchmark::Shutdown();
     return 0;
 }

@@ -4,9 +4,10 @@
 // its 20 ms PCM audio, made by the ffmpeg tool at start, go each way frame
 // by frame: this thread hands each frame to quillgate as the sending
 // stand-in does (its callback, its record), and the call returns once the
-// receiving stand-in has taken it. Against a memcpy of the same bytes in
-// the same run; also heap allocations per frame and the latency each frame
-// adds between the stand-ins.
+// receiving stand-in has taken it. Each medium apart, against a memcpy of
+// the same frames, the sides taking turns in the same run; also heap
+// allocations per frame (every thread, every kind) and the latency each
+// frame adds between the stand-ins.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -24,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/heap_counter.h"
+#include "bench/interleaved.h"
 #include "media_clip.h"
 #include "quillgate/session/connect_mgr.h"
 #include "tests/support/alloc_counter.h"
@@ -37,16 +40,6 @@ const uint32_t kFrameMs = 33;
 standin::Clip g_video;
 standin::Clip g_audio;
 uint32_t g_sendHandle = 0;  // the browser's own peer
-
-// Per way: nanoseconds of one pass, allocations, and each frame's latency.
-struct Way {
-    double passNs = 0;
-    double frames = 0;  // per pass
-    double passes = 0;
-    double news = 0;
-    std::vector<uint64_t> latencies;
-};
-std::map<std::string, Way> g_ways;
 
 uint64_t Now()
 {
@@ -62,20 +55,6 @@ uint8_t* VideoAt(size_t i)
 uint8_t* AudioAt(size_t i)
 {
     return reinterpret_cast<uint8_t*>(&g_audio.bytes[0]) + g_audio.frames[i].offset;
-}
-
-// One pass over the stream in time order: each video frame, then the audio
-// frames due until the next one. deliver(video?, index) hands one frame on.
-template <typename Deliver>
-void Pass(Deliver deliver)
-{
-    size_t a = 0;
-    for (size_t v = 0; v < g_video.frames.size(); ++v) {
-        deliver(true, v);
-        const uint32_t until = g_video.frames[v].ts + kFrameMs;
-        for (; a < g_audio.frames.size() && g_audio.frames[a].ts < until; ++a)
-            deliver(false, a);
-    }
 }
 
 void Put32(unsigned char* rec, size_t off, uint32_t v)
@@ -139,58 +118,52 @@ void Memcpy(bool video, size_t i)
     benchmark::ClobberMemory();
 }
 
-// Latencies of the first passes are kept, in room taken beforehand, so
-// keeping them allocates nothing.
-const size_t kLatenciesKept = 1 << 20;
+typedef void (*Deliver)(bool video, size_t index);
 
-void Run(benchmark::State& state, const char* name, void (*deliver)(bool, size_t))
+const standin::Clip& ClipOf(bool video)
 {
-    Way& way = g_ways[name];
-    way.latencies.clear();
-    way.latencies.reserve(kLatenciesKept);
-    Pass(deliver);  // warm: first frames of a stream may set things up
-    uint64_t ns = 0, frames = 0, news = 0;
-    for (auto _ : state) {
-        const unsigned long before = qgtest::ThreadNews();
-        const uint64_t from = Now();
-        Pass([&](bool video, size_t i) {
+    return video ? g_video : g_audio;
+}
+
+// Every frame of one medium, in order.
+void Pass(Deliver deliver, bool video)
+{
+    const size_t n = ClipOf(video).frames.size();
+    for (size_t i = 0; i < n; ++i)
+        deliver(video, i);
+}
+
+// One side: passes over one medium's frames, heap allocations of the whole
+// process counted meanwhile. A pass first, untimed: the first frames of a
+// stream may set things up.
+void Run(benchmark::State& state, Deliver deliver, bool video)
+{
+    Pass(deliver, video);
+    const unsigned long allocations = qgbench::HeapAllocations();
+    const unsigned long news = qgtest::ThreadNews();
+    for (auto _ : state)
+        Pass(deliver, video);
+    const double frames = static_cast<double>(state.iterations()) * static_cast<double>(ClipOf(video).frames.size());
+    state.counters["frames"] = frames;
+    state.counters["allocations"] = static_cast<double>(qgbench::HeapAllocations() - allocations);
+    state.counters["news"] = static_cast<double>(qgtest::ThreadNews() - news);
+}
+
+// Per-frame times of a few passes, a clock read around each call, in room
+// taken beforehand so keeping them allocates nothing.
+std::vector<uint64_t> Latencies(Deliver deliver, bool video, int passes)
+{
+    std::vector<uint64_t> t;
+    t.reserve(static_cast<size_t>(passes) * ClipOf(video).frames.size());
+    for (int p = 0; p < passes; ++p) {
+        for (size_t i = 0; i < ClipOf(video).frames.size(); ++i) {
             const uint64_t t0 = Now();
             deliver(video, i);
-            const uint64_t took = Now() - t0;
-            if (way.latencies.size() < kLatenciesKept)
-                way.latencies.push_back(took);
-            ++frames;
-        });
-        ns += Now() - from;
-        news += qgtest::ThreadNews() - before;
+            t.push_back(Now() - t0);
+        }
     }
-    const double passes = static_cast<double>(state.iterations());
-    way.passNs = static_cast<double>(ns) / passes;
-    way.frames = static_cast<double>(frames) / passes;
-    way.news = static_cast<double>(news);
-    way.passes = passes;
-    state.counters["video_fps"] =
-        benchmark::Counter(static_cast<double>(g_video.frames.size()) * passes, benchmark::Counter::kIsRate);
-    state.counters["allocs_per_frame"] = static_cast<double>(news) / static_cast<double>(frames ? frames : 1);
+    return t;
 }
-
-void BM_SdkToBrowser(benchmark::State& state)
-{
-    Run(state, "sdk->browser", &SdkToBrowser);
-}
-BENCHMARK(BM_SdkToBrowser)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(1.0);
-
-void BM_BrowserToSdk(benchmark::State& state)
-{
-    Run(state, "browser->sdk", &BrowserToSdk);
-}
-BENCHMARK(BM_BrowserToSdk)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(1.0);
-
-void BM_MemcpyOfTheSameFrames(benchmark::State& state)
-{
-    Run(state, "memcpy", &Memcpy);
-}
-BENCHMARK(BM_MemcpyOfTheSameFrames)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 uint64_t Percentile(std::vector<uint64_t> v, double p)
 {
@@ -279,11 +252,76 @@ bool SetUpSession(const qgtest::TempDir& dir)
            (own.mediaMask & 3) == 3 && (r1.mediaMask & 3) == 3;
 }
 
+// The counter must see what the C library allocates inside, on any thread:
+// else every figure of 0 would say nothing.
+bool CounterSeesEveryThread()
+{
+    unsigned long inside = 0, after = 0;
+    std::thread([&] {
+        inside = qgbench::HeapAllocations();
+        free(strdup("counted"));
+        after = qgbench::HeapAllocations();
+    }).join();
+    return after > inside;
+}
+
+const char* const kWays[] = {"sdk->browser", "browser->sdk"};
+
+std::string SideName(const char* way, bool video)
+{
+    return std::string(way) + (video ? " video" : " audio");
+}
+
+double Sum(const qgbench::RoundsReporter& r, const std::string& side, const char* counter)
+{
+    double sum = 0;
+    const auto c = r.counters.find(side);
+    if (c != r.counters.end() && c->second.count(counter))
+        for (double v : c->second.at(counter))
+            sum += v;
+    return sum;
+}
+
+void PrintFigures(const qgbench::RoundsReporter& r)
+{
+    for (const std::string& e : r.errors)
+        printf("error: %s\n", e.c_str());
+    printf("per frame: time, median of the rounds (min to max); heap allocations, every thread and kind (target "
+           "0), of them operator new on the calling thread\n");
+    for (const bool video : {true, false}) {
+        for (const char* way : {"sdk->browser", "browser->sdk", "memcpy"}) {
+            const std::string side = SideName(way, video);
+            const double frames = static_cast<double>(ClipOf(video).frames.size());
+            const qgbench::Spread t = r.Time(side);
+            if (t.n == 0)
+                continue;
+            printf("  %-20s %8.1f ns  (%5.1f to %5.1f)", side.c_str(), t.median / frames, t.min / frames,
+                   t.max / frames);
+            const double counted = Sum(r, side, "frames");
+            if (std::string(way) != "memcpy" && counted > 0)
+                printf("   allocations %.3f, new %.3f", Sum(r, side, "allocations") / counted,
+                       Sum(r, side, "news") / counted);
+            printf("\n");
+        }
+    }
+    for (const bool video : {true, false})
+        for (const char* way : kWays)
+            r.PrintRatio(SideName(way, video) + " / memcpy of the same frames", SideName(way, video),
+                         SideName("memcpy", video), "at most 1x");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const int rounds = qgbench::TakeRounds(argc, argv, 10);
     benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    if (!CounterSeesEveryThread()) {
+        fprintf(stderr, "the allocation counter is not the allocator of this program\n");
+        return 1;
+    }
     qgtest::TempDir dir("qg-media-bench-");
     if (!MakeStream(dir)) {
         fprintf(stderr, "ffmpeg could not make the stream\n");
@@ -298,30 +336,39 @@ int main(int argc, char** argv)
            g_video.frames.size(), static_cast<double>(g_video.bytes.size()) * 8 / seconds / 1e6,
            g_video.bytes.size() / g_video.frames.size(), g_audio.frames.size());
 
-    benchmark::RunSpecifiedBenchmarks();
+    std::vector<qgbench::Side> sides;
+    for (const bool video : {true, false}) {
+        sides.push_back(
+            {SideName("sdk->browser", video), [video](benchmark::State& s) { Run(s, &SdkToBrowser, video); }});
+        sides.push_back(
+            {SideName("browser->sdk", video), [video](benchmark::State& s) { Run(s, &BrowserToSdk, video); }});
+        sides.push_back({SideName("memcpy", video), [video](benchmark::State& s) { Run(s, &Memcpy, video); }});
+    }
+    qgbench::Interleave(rounds, sides, [](benchmark::internal::Benchmark* b) { b->MinTime(0.1); });
+    qgbench::RoundsReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintFigures(reporter);
 
-    const Way& copy = g_ways["memcpy"];
     const uint64_t meanCopy = MeanFrameMemcpyNs();
-    for (const char* name : {"sdk->browser", "browser->sdk"}) {
-        const Way& w = g_ways[name];
-        if (w.passNs <= 0 || copy.passNs <= 0)
-            continue;
-        const double fps = static_cast<double>(g_video.frames.size()) / (w.passNs / 1e9);
-        const double copyFps = static_cast<double>(g_video.frames.size()) / (copy.passNs / 1e9);
-        printf("%s: %.0f video fps with its audio, memcpy %.0f: time %.2fx the memcpy (target at most 1x)\n", name, fps,
-               copyFps, w.passNs / copy.passNs);
-        printf("%s: %.3f heap allocations per frame (target 0)\n", name, w.news / w.frames / w.passes);
-        printf("%s: latency per frame median %llu ns, p99 %llu ns; one memcpy of the mean video frame %llu ns "
-               "(target: median below it)\n",
-               name, static_cast<unsigned long long>(Percentile(w.latencies, 0.5)),
-               static_cast<unsigned long long>(Percentile(w.latencies, 0.99)),
-               static_cast<unsigned long long>(meanCopy));
+    for (const char* way : kWays) {
+        const Deliver deliver = std::string(way) == "sdk->browser" ? &SdkToBrowser : &BrowserToSdk;
+        const std::vector<uint64_t> video = Latencies(deliver, true, 20);
+        const std::vector<uint64_t> audio = Latencies(deliver, false, 20);
+        printf("%s latency per frame (a clock read around each call): video median %llu ns, p99 %llu ns; audio "
+               "median %llu ns, p99 %llu ns; one memcpy of the mean video frame %llu ns (target: video median below "
+               "it)\n",
+               way, static_cast<unsigned long long>(Percentile(video, 0.5)),
+               static_cast<unsigned long long>(Percentile(video, 0.99)),
+               static_cast<unsigned long long>(Percentile(audio, 0.5)),
+               static_cast<unsigned long long>(Percentile(audio, 0.99)), static_cast<unsigned long long>(meanCopy));
     }
     // That every frame arrived, read from the journals, now switched on.
     setenv("QG_SDK_JOURNAL", dir.File("sdk.journal").c_str(), 1);
     setenv("QG_RTC_JOURNAL", dir.File("rtc.journal").c_str(), 1);
-    Pass(&SdkToBrowser);
-    Pass(&BrowserToSdk);
+    for (const bool video : {true, false}) {
+        Pass(&SdkToBrowser, video);
+        Pass(&BrowserToSdk, video);
+    }
     unsetenv("QG_SDK_JOURNAL");
     unsetenv("QG_RTC_JOURNAL");
     const std::vector<std::string> rtc = qgtest::ReadLines(dir.File("rtc.journal"));
@@ -333,6 +380,8 @@ int main(int argc, char** argv)
     printf("one pass journaled: the library took %ld of %zu video and %ld of %zu audio frames, the SDK %ld and %ld\n",
            count(rtc, "CVRTC_InputVideoStreamData"), g_video.frames.size(), count(rtc, "CVRTC_InputAudioStreamData"),
            g_audio.frames.size(), count(sdk, "CVAPI_InputVideoDataEx"), count(sdk, "CVAPI_InputAudioDataEx"));
+    printf("load average at the end: %s\n", qgbench::LoadAverage().c_str());
     CConnectMgr::GetInstance().Release();
+    benchmark::Shutdown();
     return 0;
 }

@@ -1,5 +1,8 @@
 // Protecting and restoring a 64 MiB file against the openssl tool's
-// AES-128-ECB on the same file, in the same run. Prints the ratios.
+// AES-128-ECB on the same bytes and against cp of the same file (the floor:
+// the same bytes read and written, no cipher), the sides taking turns in
+// the same run. Every side starts with no target file: a tool writing over
+// an old 64 MiB target would also pay for freeing its blocks.
 #include "util/protected_file.h"
 
 #include <benchmark/benchmark.h>
@@ -7,15 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "bench/interleaved.h"
+#include "bench/run_program.h"
 
 namespace {
 
@@ -32,8 +33,7 @@ struct Files {
         dir = tmpl;
         plain = dir + "/plain";
         sealed = dir + "/sealed";
-        restored = dir + "/restored";
-        tool = dir + "/tool";
+        target = dir + "/target";
         std::vector<char> data(kFileSize);
         unsigned x = 1;
         for (char& c : data)
@@ -44,7 +44,7 @@ struct Files {
     }
     ~Files() { std::system(("rm -rf '" + dir + "'").c_str()); }
 
-    std::string dir, plain, sealed, restored, tool;
+    std::string dir, plain, sealed, target;
 };
 
 Files& TheFiles()
@@ -53,96 +53,84 @@ Files& TheFiles()
     return files;
 }
 
-bool RunTool(bool decrypt)
+// Runs one side a time per iteration, its target removed beforehand
+// outside the timing.
+template <typename Work>
+void Each(benchmark::State& state, Work work)
 {
     Files& f = TheFiles();
-    std::vector<std::string> args = {"openssl", "enc", "-aes-128-ecb", "-nopad", "-K",
-                                     kKeyHex,   "-in", f.plain,        "-out",   f.tool};
-    if (decrypt)
-        args.insert(args.begin() + 2, "-d");
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawnp(&pid, "openssl", nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-void BM_Protect(benchmark::State& state)
-{
-    Files& f = TheFiles();
-    for (auto _ : state)
-        if (CFileGlobalFunc::FileAesEncDec(kPassword, 1, f.plain.c_str(), f.restored.c_str(), 1) != 0)
-            state.SkipWithError("protect failed");
-    state.SetBytesProcessed(state.iterations() * kFileSize);
-}
-
-void BM_Restore(benchmark::State& state)
-{
-    Files& f = TheFiles();
-    for (auto _ : state)
-        if (CFileGlobalFunc::FileAesEncDec(kPassword, 0, f.sealed.c_str(), f.restored.c_str(), 1) != 0)
-            state.SkipWithError("restore failed");
-    state.SetBytesProcessed(state.iterations() * kFileSize);
-}
-
-void BM_OpensslEncrypt(benchmark::State& state)
-{
-    for (auto _ : state)
-        if (!RunTool(false))
-            state.SkipWithError("openssl failed");
-    state.SetBytesProcessed(state.iterations() * kFileSize);
-}
-
-void BM_OpensslDecrypt(benchmark::State& state)
-{
-    for (auto _ : state)
-        if (!RunTool(true))
-            state.SkipWithError("openssl failed");
-    state.SetBytesProcessed(state.iterations() * kFileSize);
-}
-
-BENCHMARK(BM_Protect)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_OpensslEncrypt)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_OpensslDecrypt)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-
-// Console output plus the real time per iteration of each run.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-                ms[r.benchmark_name().substr(0, r.benchmark_name().find('/'))] = r.GetAdjustedRealTime();
+    for (auto _ : state) {
+        state.PauseTiming();
+        unlink(f.target.c_str());
+        state.ResumeTiming();
+        if (!work(f)) {
+            state.SkipWithError("failed");
+            break;
+        }
     }
-    std::map<std::string, double> ms;
-};
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
 
-void PrintRatio(const RatioReporter& r, const char* ours, const char* tool)
+void Protect(benchmark::State& state)
 {
-    const auto a = r.ms.find(ours), b = r.ms.find(tool);
-    if (a == r.ms.end() || b == r.ms.end() || b->second <= 0)
-        return;
-    std::printf("%s / %s = %.3f (target: at most 1.25)\n", ours, tool, a->second / b->second);
+    Each(state, [](Files& f) {
+        return CFileGlobalFunc::FileAesEncDec(kPassword, 1, f.plain.c_str(), f.target.c_str(), 1) == 0;
+    });
+}
+
+void Restore(benchmark::State& state)
+{
+    Each(state, [](Files& f) {
+        return CFileGlobalFunc::FileAesEncDec(kPassword, 0, f.sealed.c_str(), f.target.c_str(), 1) == 0;
+    });
+}
+
+void OpensslEncrypt(benchmark::State& state)
+{
+    Each(state, [](Files& f) {
+        return qgbench::RunProgram(
+            {"openssl", "enc", "-aes-128-ecb", "-nopad", "-K", kKeyHex, "-in", f.plain, "-out", f.target});
+    });
+}
+
+void OpensslDecrypt(benchmark::State& state)
+{
+    Each(state, [](Files& f) {
+        return qgbench::RunProgram(
+            {"openssl", "enc", "-d", "-aes-128-ecb", "-nopad", "-K", kKeyHex, "-in", f.plain, "-out", f.target});
+    });
+}
+
+void Copy(benchmark::State& state)
+{
+    Each(state, [](Files& f) { return qgbench::RunProgram({"cp", f.plain, f.target}); });
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const int rounds = qgbench::TakeRounds(argc, argv, 8);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    RatioReporter reporter;
+    TheFiles();
+    qgbench::Interleave(rounds,
+                        {{"protect", Protect},
+                         {"openssl enc", OpensslEncrypt},
+                         {"restore", Restore},
+                         {"openssl enc -d", OpensslDecrypt},
+                         {"cp", Copy}},
+                        [](benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->Iterations(3); });
+    qgbench::RoundsReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintRatio(reporter, "BM_Protect", "BM_OpensslEncrypt");
-    PrintRatio(reporter, "BM_Restore", "BM_OpensslDecrypt");
+    std::printf("64 MiB, no target file before each run; time per run:\n");
+    reporter.PrintSides({"protect", "openssl enc", "restore", "openssl enc -d", "cp"});
+    reporter.PrintRatio("protect / openssl enc", "protect", "openssl enc", "at most 1.25");
+    reporter.PrintRatio("restore / openssl enc -d", "restore", "openssl enc -d", "at most 1.25");
+    reporter.PrintRatio("protect / cp (floor)", "protect", "cp", "none, the floor");
+    reporter.PrintRatio("restore / cp (floor)", "restore", "cp", "none, the floor");
+    std::printf("load average at the end: %s\n", qgbench::LoadAverage().c_str());
     benchmark::Shutdown();
     return 0;
 }

@@ -1,6 +1,10 @@
 // Round trip of a request and its later reply (getSDKOptionInt answered by
-// replyGetSDKOptionInt) against a bare two-way call (heartBeat), both to a
-// real quillgate process over loopback, with this process as its gateway.
+// replyGetSDKOptionInt) against a bare two-way call (heartBeat), to a real
+// quillgate process over loopback with this process as its gateway. The
+// reply is a second two-way call, so a request and its reply are four
+// messages to a bare call's two: the fair floor is the same request and
+// reply served by the project's minimal delegate, a process with nothing
+// but the Ice interface in it. The sides take turns in the same run.
 #include <benchmark/benchmark.h>
 
 #include <Ice/Ice.h>
@@ -10,12 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <signal.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "bench/bench_quillgate.h"
+#include "bench/interleaved.h"
 
 namespace {
 
@@ -45,23 +48,22 @@ struct Session {
     IceUtil::Handle<BenchGateway> gateway = new BenchGateway();
     qgbench::QuillgateProcess run;
     std::string logPath;
+    int reqid = 1000;
 };
 
-Session* g_session = nullptr;
-double g_bareNs = 0;
-double g_requestNs = 0;
+Session g_quillgate;
+Session g_minimal;
 
-bool Start(Session& s)
+bool Start(Session& s, const char* program)
 {
     char logPath[] = "/tmp/qg-bench-log-XXXXXX";
     const int fd = mkstemp(logPath);
     if (fd >= 0)
         close(fd);
     s.logPath = logPath;
-    if (!s.run.Start(s.gateway, {{"QG_SDK_LOG", logPath},
-                                 {"QG_SDK_JOURNAL", ""},
-                                 {"QG_SDK_SCENARIO", ""},
-                                 {"QG_SDK_CONTROL", ""}}))
+    if (!s.run.Start(s.gateway,
+                     {{"QG_SDK_LOG", logPath}, {"QG_SDK_JOURNAL", ""}, {"QG_SDK_SCENARIO", ""}, {"QG_SDK_CONTROL", ""}},
+                     program))
         return false;
     // An option to read back, so every reply carries a value.
     s.run.quillgate->setSDKOptionInt(1, 301, 7);
@@ -75,57 +77,61 @@ void Stop(Session& s)
         unlink(s.logPath.c_str());
 }
 
-using qgbench::NsPerIteration;
-
-void BM_BareTwoWayCall(benchmark::State& state)
+void BareTwoWayCall(benchmark::State& state, Session& s)
 {
-    const auto from = std::chrono::steady_clock::now();
     for (auto _ : state)
-        benchmark::DoNotOptimize(g_session->run.quillgate->heartBeat());
-    g_bareNs = NsPerIteration(from, state.iterations());
+        benchmark::DoNotOptimize(s.run.quillgate->heartBeat());
 }
-BENCHMARK(BM_BareTwoWayCall)->UseRealTime()->MinTime(1.0);
 
-void BM_RequestAndReply(benchmark::State& state)
+void RequestAndReply(benchmark::State& state, Session& s)
 {
-    int reqid = 1000;
-    const auto from = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        ++reqid;
-        if (g_session->run.quillgate->getSDKOptionInt(reqid, 301) != 0 || !g_session->gateway->WaitReply(reqid, 5000)) {
+        ++s.reqid;
+        if (s.run.quillgate->getSDKOptionInt(s.reqid, 301) != 0 || !s.gateway->WaitReply(s.reqid, 5000)) {
             state.SkipWithError("no reply");
             break;
         }
     }
-    g_requestNs = NsPerIteration(from, state.iterations());
 }
-BENCHMARK(BM_RequestAndReply)->UseRealTime()->MinTime(1.0);
 
-void BM_RequestOnly(benchmark::State& state)
-{
-    int reqid = 1000000;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(g_session->run.quillgate->getSDKOptionInt(++reqid, 301));
-}
-BENCHMARK(BM_RequestOnly)->UseRealTime()->MinTime(1.0);
+const char kQuillgateBare[] = "quillgate: bare two-way call";
+const char kQuillgateRequest[] = "quillgate: request + reply";
+const char kMinimalBare[] = "minimal delegate: bare two-way call";
+const char kMinimalRequest[] = "minimal delegate: request + reply";
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const int rounds = qgbench::TakeRounds(argc, argv, 10);
     benchmark::Initialize(&argc, argv);
-    Session session;
-    if (!Start(session)) {
-        fprintf(stderr, "quillgate did not register\n");
-        Stop(session);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    if (!Start(g_quillgate, "quillgate") || !Start(g_minimal, qgbench::kMinimalDelegate)) {
+        fprintf(stderr, "quillgate or the minimal delegate did not register\n");
+        Stop(g_quillgate);
+        Stop(g_minimal);
         return 1;
     }
-    g_session = &session;
-    benchmark::RunSpecifiedBenchmarks();
-    g_session = nullptr;
-    Stop(session);
-    if (g_bareNs > 0 && g_requestNs > 0)
-        printf("request+reply / bare two-way call: %.2f (%.1f us / %.1f us; target at most 2)\n",
-               g_requestNs / g_bareNs, g_requestNs / 1000, g_bareNs / 1000);
+    qgbench::Interleave(rounds,
+                        {{kQuillgateBare, [](benchmark::State& s) { BareTwoWayCall(s, g_quillgate); }},
+                         {kQuillgateRequest, [](benchmark::State& s) { RequestAndReply(s, g_quillgate); }},
+                         {kMinimalBare, [](benchmark::State& s) { BareTwoWayCall(s, g_minimal); }},
+                         {kMinimalRequest, [](benchmark::State& s) { RequestAndReply(s, g_minimal); }}},
+                        [](benchmark::internal::Benchmark* b) { b->MinTime(0.2); });
+    qgbench::RoundsReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    Stop(g_quillgate);
+    Stop(g_minimal);
+
+    reporter.PrintSides({kQuillgateBare, kQuillgateRequest, kMinimalBare, kMinimalRequest});
+    reporter.PrintRatio("quillgate request + reply / quillgate bare two-way call (4 messages to 2)", kQuillgateRequest,
+                        kQuillgateBare, "at most 1.3x");
+    reporter.PrintRatio("quillgate request + reply / minimal delegate request + reply (the fair floor)",
+                        kQuillgateRequest, kMinimalRequest, "at most 1.3x");
+    reporter.PrintRatio("  for scale, minimal delegate request + reply / its bare two-way call", kMinimalRequest,
+                        kMinimalBare, "none");
+    printf("load average at the end: %s\n", qgbench::LoadAverage().c_str());
+    benchmark::Shutdown();
     return 0;
 }

@@ -1,14 +1,17 @@
-// The rewrite a browser answer gets on its way to the media library (the
-// browser only receives: recvonly, no ssrc lines, one video codec) against
-// one read of the same text's "sdp" member by the project's JSON reader.
+// What a browser answer costs on its way to the media library, as the
+// signalling handler takes it: its "type" and "peerconnectionid" read, the
+// text copied, and the answer rewritten for a peer the browser only
+// receives on (recvonly, no ssrc lines, one video codec), against one read
+// of the same text's "sdp" member by the project's JSON reader. The sides
+// take turns in the same run.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/interleaved.h"
 #include "quillgate/webrtc/webrtc_connect.h"
 #include "util/json_utils.h"
 
@@ -28,93 +31,84 @@ const std::string& Fixture(int which)
     return text;
 }
 
-// The browser-answer steps of the signalling handler, on its own copy.
-int RewriteAnswer(std::string& json)
+// The WebRTC side with no owner: the formats an answer fixes go nowhere.
+CWebRtcConnect& Side()
 {
-    CWebRtcConnect::SetSdpDirection(3, json);
-    CWebRtcConnect::DelSDPSsrcInfo(json);
-    bool video = false, audio = false, data = false;
-    CWebRtcConnect::CheckMediaType(json, video, audio, data);
-    if (!video)
-        return 0;
-    bool h264 = false, vp8 = false, vp9 = false;
-    CWebRtcConnect::CheckVideoCodec(json, h264, vp8, vp9);
-    return CWebRtcConnect::FilterVideoCodec(json, vp8 ? 3 : 1, 1);
+    static CWebRtcConnect side;
+    return side;
 }
 
-void BM_AnswerRewrite(benchmark::State& state)
+// The answer's steps of the signalling handler, up to the library call:
+// 0, or -1 when a member is missing or the text is no answer.
+int AnswerPath(const std::string& json, std::string& text)
 {
-    const std::string& fixture = Fixture(static_cast<int>(state.range(0)));
+    std::string type, peerId;
+    if (CJsonTools::GetStringValue(json, "type", type) != 0 ||
+        CJsonTools::GetStringValue(json, "peerconnectionid", peerId) != 0 || type != "answer")
+        return -1;
+    PeerInfo peer;
+    peer.peerId = peerId;
+    peer.streamType = 2;
+    text = json;
+    return Side().ModifyWebAnswerInfo(peer, text);
+}
+
+void AnswerPathOf(benchmark::State& state, int which)
+{
+    const std::string& fixture = Fixture(which);
     for (auto _ : state) {
-        std::string json = fixture;
-        benchmark::DoNotOptimize(RewriteAnswer(json));
-        benchmark::DoNotOptimize(json.data());
+        std::string text;
+        benchmark::DoNotOptimize(AnswerPath(fixture, text));
+        benchmark::DoNotOptimize(text.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fixture.size()));
 }
 
-void BM_ReadSdpMember(benchmark::State& state)
+void ReadSdpOf(benchmark::State& state, int which)
 {
-    const std::string& fixture = Fixture(static_cast<int>(state.range(0)));
+    const std::string& fixture = Fixture(which);
     for (auto _ : state) {
         std::string sdp;
         benchmark::DoNotOptimize(CJsonTools::GetStringValue(fixture, "sdp", sdp));
         benchmark::DoNotOptimize(sdp.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fixture.size()));
 }
-
-BENCHMARK(BM_AnswerRewrite)->Arg(0)->Arg(1);
-BENCHMARK(BM_ReadSdpMember)->Arg(0)->Arg(1);
-
-// Console output plus the rewrite / read time ratio per fixture.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void PrintRatios() const
-    {
-        for (int i = 0; i < 2; ++i) {
-            const std::string arg = "/" + std::to_string(i);
-            const auto rewrite = times_.find("BM_AnswerRewrite" + arg);
-            const auto read = times_.find("BM_ReadSdpMember" + arg);
-            if (rewrite == times_.end() || read == times_.end() || read->second <= 0)
-                continue;
-            std::printf("%s: answer rewrite / one JSON read = %.2fx (target at most 4x)\n", kFixtures[i],
-                        rewrite->second / read->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const int rounds = qgbench::TakeRounds(argc, argv, 10);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    // The rewrite must have work to do: a fixture that fails to load or
-    // loses its codec filter would time nothing.
+    // The path must have work to do: a fixture that fails to load or loses
+    // its rewrite would time nothing.
     for (int i = 0; i < 2; ++i) {
-        std::string json = Fixture(i);
-        if (json.empty() || RewriteAnswer(json) != 0 || json.find("a=ssrc") != std::string::npos) {
+        std::string text;
+        if (Fixture(i).empty() || AnswerPath(Fixture(i), text) != 0 || text.find("a=ssrc") != std::string::npos ||
+            text.find("a=recvonly") == std::string::npos) {
             std::fprintf(stderr, "fixture %s does not rewrite\n", kFixtures[i]);
             return 1;
         }
     }
-    RatioReporter reporter;
+    std::vector<qgbench::Side> sides;
+    for (int i = 0; i < 2; ++i) {
+        sides.push_back({std::string(kFixtures[i]) + " answer path", [i](benchmark::State& s) { AnswerPathOf(s, i); }});
+        sides.push_back({std::string(kFixtures[i]) + " one read", [i](benchmark::State& s) { ReadSdpOf(s, i); }});
+    }
+    qgbench::Interleave(rounds, sides, [](benchmark::internal::Benchmark* b) { b->MinTime(0.2); });
+    qgbench::RoundsReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    std::printf("answer path: \"type\" and \"peerconnectionid\" read, copy, rewrite; one read: the \"sdp\" member\n");
+    std::vector<std::string> names;
+    for (const qgbench::Side& s : sides)
+        names.push_back(s.name);
+    reporter.PrintSides(names);
+    for (int i = 0; i < 2; ++i) {
+        const std::string f = kFixtures[i];
+        reporter.PrintRatio(f + ": answer path / one JSON read", f + " answer path", f + " one read", "at most 4x");
+    }
+    std::printf("load average at the end: %s\n", qgbench::LoadAverage().c_str());
     benchmark::Shutdown();
     return 0;
 }
