@@ -105,10 +105,11 @@ int CCorvaneConnect::ReadObjectIds(uint32_t objectType, std::vector<uint32_t>& i
     int ret = CVAPI_ObjectGetIdList(objectType, nullptr, &count);
     if (ret != 0 || count == 0)
         return ret;
-    if (capacity != 0 && count > capacity)
-        count = capacity;
-    ids.resize(count);
-    unsigned int filled = count;
+    // A fixed buffer is offered whole: a list that grew since the count is
+    // still read as far as the buffer goes.
+    const unsigned int size = capacity != 0 ? capacity : count;
+    ids.resize(size);
+    unsigned int filled = size;
     ret = CVAPI_ObjectGetIdList(objectType, ids.data(), &filled);
     if (ret != 0) {
         ids.clear();

@@ -142,6 +142,23 @@ TEST_F(SdkClient, ObjectEventCallbackLogsFirstAndListsAtMostAThousandIds)
     EXPECT_GE(Find(Journal(), "CVAPI_ObjectGetIdList 5 out 1000 = 0"), 0);
 }
 
+TEST_F(SdkClient, ObjectEventReadsAListThatGrewSinceItsCountIntoItsThousandIdBuffer)
+{
+    // The SDK counts two queues, and a third is there when the ids are read.
+    StartSdk("object 5 501\nobject 5 502\nafter CVAPI_ObjectGetIdList object 5 503\n");
+    Sdk().OnObjectEventNotify(5, static_cast<uint32_t>(-1), CV_OBJEVENT_UPDATE, 0, 0, 0, 0, nullptr);
+    const std::vector<std::string> calls = Calls();
+    ASSERT_EQ(calls.size(), 4u) << ::testing::PrintToString(calls);
+    EXPECT_EQ(calls[0].substr(0, 33), "NotifyObjectEvent(5, 501, 0, 0, 0");
+    EXPECT_EQ(calls[1].substr(0, 33), "NotifyObjectEvent(5, 502, 0, 0, 0");
+    EXPECT_EQ(calls[2].substr(0, 33), "NotifyObjectEvent(5, 503, 0, 0, 0");
+    EXPECT_EQ(calls[3], "NotifyObjectEvent(5, -1, 2, 0, 0, 0, 0, \"\")");
+    const std::vector<std::string> j = Journal();
+    const int count = Find(j, "CVAPI_ObjectGetIdList 5 null 0 = 0");
+    ASSERT_GE(count, 0);
+    EXPECT_GT(Find(j, "CVAPI_ObjectGetIdList 5 out 1000 = 0"), count);
+}
+
 TEST_F(SdkClient, UserStateRecordingUserInfoAndVideoCallsCarryTheSdksValues)
 {
     StartSdk("room *\nuser 2001\nuserstate 2001 16 text 3139322e3136382e312e3230\nuserstate 2001 17 int 3\n"
