@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "quillgate/log/proxy_log.h"
+#include "quillgate/sdklink/sdk_text_out.h"
 #include "quillgate/sdklink/text_convert.h"
 #include "util/base64.h"
 #include "util/json_utils.h"
@@ -18,9 +19,10 @@
 namespace {
 
 const int kTextValue = 1;  // valueType of a text; anything else is an int
-// Fixed outputs the SDK fills; one more byte keeps each terminated.
+// Fixed outputs the SDK fills (their texts are read to one byte less).
 const unsigned kValueTextSize = 200;
 const unsigned kSDKControlOutSize = 1024;
+const unsigned kOptionTextSize = 1024;
 const int kPieceWaiting = 1;
 // The id buffer of an object event that lists a type.
 const uint32_t kObjectEventIds = 1000;
@@ -66,10 +68,10 @@ int CCorvaneConnect::doObjectGetValue(int objectType, int objectId, int infoName
     std::string text;
     int ret;
     if (valueType == kTextValue) {
-        char value[kValueTextSize + 1] = {0};
-        ret = CVAPI_ObjectGetValue(static_cast<unsigned>(objectType), static_cast<unsigned>(objectId),
-                                   static_cast<unsigned>(infoName), value, kValueTextSize);
-        text = value;
+        ret = ReadSdkText(kValueTextSize, text, [&](char* out, unsigned size) {
+            return CVAPI_ObjectGetValue(static_cast<unsigned>(objectType), static_cast<unsigned>(objectId),
+                                        static_cast<unsigned>(infoName), out, size);
+        });
     } else {
         int value = -1;
         ret = CVAPI_ObjectGetValue(static_cast<unsigned>(objectType), static_cast<unsigned>(objectId),
@@ -127,9 +129,9 @@ int CCorvaneConnect::doQueryUserState(int userId, int infoName, int valueType)
     std::string text;
     int ret;
     if (valueType == kTextValue) {
-        char value[kValueTextSize + 1] = {0};
-        ret = CVAPI_QueryUserState(static_cast<unsigned>(userId), infoName, value, kValueTextSize);
-        text = value;
+        ret = ReadSdkText(kValueTextSize, text, [&](char* out, unsigned size) {
+            return CVAPI_QueryUserState(static_cast<unsigned>(userId), infoName, out, static_cast<int>(size));
+        });
     } else {
         int value = -1;
         ret = CVAPI_QueryUserState(static_cast<unsigned>(userId), infoName, &value, sizeof(value));
@@ -187,8 +189,10 @@ int CCorvaneConnect::doSDKControl(int ctrlCode, const std::string& json)
         if (taken != 0)
             return taken;
     }
-    char out[kSDKControlOutSize + 1] = {0};
-    const int ret = CVAPI_SDKControl(static_cast<unsigned>(ctrlCode), request.c_str(), out, kSDKControlOutSize);
+    std::string out;
+    const int ret = ReadSdkText(kSDKControlOutSize, out, [&](char* buffer, unsigned size) {
+        return CVAPI_SDKControl(static_cast<unsigned>(ctrlCode), request.c_str(), buffer, size);
+    });
     if (m_owner)
         m_owner->ReplySDKControl(ret, out);
     ProxyLog(4, "invoke CCorvaneConnect::doSDKControl: ctrlCode:%d, strInJson:%s, ret:%d", ctrlCode, request.c_str(),
@@ -310,9 +314,11 @@ std::string ObjectJson(uint32_t objectType, uint32_t objectId, const ObjectValue
             CVAPI_ObjectGetValue(objectType, objectId, v.infoName, &value, sizeof(value));
             root[v.key] = value;
         } else {
-            std::vector<char> text(v.textSize + 1, 0);
-            CVAPI_ObjectGetValue(objectType, objectId, v.infoName, text.data(), v.textSize);
-            root[v.key] = text.data();
+            std::string text;
+            ReadSdkText(v.textSize, text, [&](char* out, unsigned size) {
+                return CVAPI_ObjectGetValue(objectType, objectId, v.infoName, out, size);
+            });
+            root[v.key] = text;
         }
     }
     const std::string gb = cv::toStyledString(root);
@@ -502,11 +508,10 @@ int CCorvaneConnect::doSetSDKOptionInt(int optName, int optVal)
 
 int CCorvaneConnect::doGetSDKOptionString(int optName)
 {
-    // The gateway takes at most 1023 bytes: an SDK that fills the whole
-    // buffer is cut before the last byte.
-    char value[1024] = {0};
-    const int ret = CVAPI_GetSDKOption(optName, value, sizeof(value));
-    value[sizeof(value) - 1] = '\0';
+    std::string value;
+    const int ret = ReadSdkText(kOptionTextSize, value, [&](char* out, unsigned size) {
+        return CVAPI_GetSDKOption(optName, out, static_cast<int>(size));
+    });
     if (m_owner)
         m_owner->ReplyGetSDKOptionString(ret, optName, value);
     ProxyLog(4, "invoke CCorvaneConnect::doGetSDKOptionString: optName:%d, ret:%d", optName, ret);
