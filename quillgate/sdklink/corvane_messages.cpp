@@ -7,6 +7,7 @@
 #include <cstring>
 #include <json/json.h>
 
+#include "quillgate/log/log_mask.h"
 #include "quillgate/log/proxy_log.h"
 #include "quillgate/sdklink/text_convert.h"
 #include "util/base64.h"
@@ -246,7 +247,7 @@ int CCorvaneConnect::TransBufferWith(const char* name, int userId, const std::st
     const int ret = sdkSend(text);
     reply(ret);
     ProxyLog(4, "invoke CCorvaneConnect::%s[userId:%d, deviceType:%d, strBuf:%s, bufLen:%d] = %d", name, userId,
-             deviceType, buf.c_str(), static_cast<int>(buf.size()), ret);
+             deviceType, LoggedText(4, buf).c_str(), static_cast<int>(buf.size()), ret);
     return ret;
 }
 

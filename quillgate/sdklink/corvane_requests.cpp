@@ -9,6 +9,7 @@
 #include <json/json.h>
 #include <vector>
 
+#include "quillgate/log/log_mask.h"
 #include "quillgate/log/proxy_log.h"
 #include "quillgate/sdklink/sdk_text_out.h"
 #include "quillgate/sdklink/text_convert.h"
@@ -59,7 +60,7 @@ int CCorvaneConnect::doObjectSetValue(int objectType, int objectId, int infoName
     if (m_owner)
         m_owner->ReplyObjectSetValue(ret);
     ProxyLog(4, "invoke CCorvaneConnect::doObjectSetValue[objectType:%d, objectId:%d, infoname:%d, infovalue:%s] = %d",
-             objectType, objectId, infoName, infoValue.c_str(), ret);
+             objectType, objectId, infoName, LoggedText(4, infoValue).c_str(), ret);
     return ret;
 }
 
@@ -195,8 +196,8 @@ int CCorvaneConnect::doSDKControl(int ctrlCode, const std::string& json)
     });
     if (m_owner)
         m_owner->ReplySDKControl(ret, out);
-    ProxyLog(4, "invoke CCorvaneConnect::doSDKControl: ctrlCode:%d, strInJson:%s, ret:%d", ctrlCode, request.c_str(),
-             ret);
+    ProxyLog(4, "invoke CCorvaneConnect::doSDKControl: ctrlCode:%d, strInJson:%s, ret:%d", ctrlCode,
+             LoggedText(4, request).c_str(), ret);
     return ret;
 }
 
@@ -223,7 +224,7 @@ int CCorvaneConnect::TakeSDKControlPiece(const std::string& json, std::string& o
         if (!record) {
             lock.unlock();
             ProxyLog(16, "[%s()]=%d, line:%d, GetCmdCacheByGuid fail! json:%s", "doSDKControl", 21, __LINE__,
-                     json.c_str());
+                     LoggedText(16, json).c_str());
             return 21;
         }
         // A piece out of sequence leaves the record as it was.
@@ -492,8 +493,8 @@ int CCorvaneConnect::doSetSDKOptionString(int optName, const std::string& optVal
         return ret;
     if (m_owner)
         m_owner->ReplySetSDKOptionString(ret);
-    ProxyLog(4, "invoke CCorvaneConnect::doSetSDKOptionString: optName:%d, optVal:%s, ret:%d", optName, optVal.c_str(),
-             ret);
+    ProxyLog(4, "invoke CCorvaneConnect::doSetSDKOptionString: optName:%d, optVal:%s, ret:%d", optName,
+             LoggedText(4, optVal).c_str(), ret);
     return ret;
 }
 

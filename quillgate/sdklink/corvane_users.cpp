@@ -158,7 +158,7 @@ int CCorvaneConnect::doLoginEx(const std::string& host, const std::string& nickN
                      "invoke CCorvaneConnect::doLoginEx, nickName;%s, userId:%d, strUserId:%s, appId:%s, "
                      "timeStamp:%d, sigStr:%s, strParam:%s, ret:%d",
                      nickName.c_str(), userId, strUserId.c_str(), appId.c_str(), timeStamp, kMaskedPassword,
-                     MaskPasswordMembers(strParam).c_str(), ret);
+                     LoggedText(4, strParam).c_str(), ret);
         });
 }
 
