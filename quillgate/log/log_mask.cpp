@@ -6,6 +6,7 @@
 
 #include <json/json.h>
 
+#include "quillgate/log/proxy_log.h"
 #include "util/json_writer.h"
 
 const char kMaskedPassword[] = "***";
@@ -57,4 +58,9 @@ std::string MaskPasswordMembers(const std::string& text)
         // may still carry a password, so it is not shown at all.
         return kMaskedPassword;
     }
+}
+
+std::string LoggedText(uint32_t level, const std::string& text)
+{
+    return ProxyLogEnabled(level) ? MaskPasswordMembers(text) : std::string();
 }

@@ -3,6 +3,7 @@
 #ifndef QG_LOG_LOG_MASK_H
 #define QG_LOG_LOG_MASK_H
 
+#include <stdint.h>
 #include <string>
 
 // What a log line shows in place of a password.
@@ -13,5 +14,9 @@ extern const char kMaskedPassword[];
 // value comes back as compact JSON text with those values "***"; any other
 // text comes back unchanged.
 std::string MaskPasswordMembers(const std::string& text);
+
+// A gateway's text as a log line of this level shows it: masked as above
+// when the line is written; empty, and not parsed, when it is dropped.
+std::string LoggedText(uint32_t level, const std::string& text);
 
 #endif

@@ -305,8 +305,8 @@ private:
     // notify(text) sends one notification.
     template <typename Notify>
     void SendBufferUp(const char* name, uint32_t userId, const unsigned char* data, uint32_t length, Notify notify);
-    // Ids of the objects of a type: a count query, then at most capacity
-    // ids (0: as many as counted).
+    // Ids of the objects of a type: a count query, then the ids into a
+    // buffer of capacity ids offered whole (0: one of the counted size).
     static int ReadObjectIds(uint32_t objectType, std::vector<uint32_t>& ids, uint32_t capacity);
     // The piece record of a uuid; the caller holds the media mutex.
     CmdCacheInfo* FindPieceRecord(const std::string& uuid);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <json/json.h>
 
+#include "quillgate/log/log_mask.h"
 #include "quillgate/log/proxy_log.h"
 #include "quillgate/sdklink/text_convert.h"
 #include "util/base64.h"
@@ -29,16 +30,63 @@ bool ConvertsText(uint32_t deviceType)
     return deviceType == 1 || deviceType == 4 || deviceType == 8;
 }
 
-// Cuts text into pieces of kPieceSize, the last one the rest:
+// The next piece of at most max bytes of the left bytes at data, cut
+// anywhere.
+size_t BytePiece(const char*, size_t left, size_t max)
+{
+    return left < max ? left : max;
+}
+
+bool IsContinuation(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Bytes of the UTF-8 character a lead byte begins; 0 for any other byte.
+size_t Utf8Length(char c)
+{
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b >= 0xC2 && b <= 0xDF)
+        return 2;
+    if (b >= 0xE0 && b <= 0xEF)
+        return 3;
+    if (b >= 0xF0 && b <= 0xF4)
+        return 4;
+    return 0;
+}
+
+// As BytePiece, but a piece that would end inside a UTF-8 character ends
+// before it, so every piece of a UTF-8 text is UTF-8 too (Ice strings
+// are). Bytes that are no UTF-8 character are cut at max.
+size_t Utf8Piece(const char* data, size_t left, size_t max)
+{
+    if (left <= max || !IsContinuation(data[max]))
+        return BytePiece(data, left, max);
+    size_t start = max;
+    while (start > 0 && max - start < 3 && IsContinuation(data[start - 1]))
+        --start;
+    if (start == 0)
+        return max;
+    --start;
+    const size_t length = Utf8Length(data[start]);
+    if (start == 0 || length == 0 || start + length <= max || start + length > left)
+        return max;
+    for (size_t i = start + 1; i < start + length; ++i)
+        if (!IsContinuation(data[i]))
+            return max;
+    return start;
+}
+
+// Cuts size bytes into pieces of at most max, each as long as
+// cut(data, left, max) says, the last one the rest:
 // send(data, length, index from 1, last). Nothing for an empty text.
-template <typename Send>
-void ForEachPiece(const std::string& text, Send send)
+template <typename Cut, typename Send>
+void ForEachPiece(const char* data, size_t size, size_t max, Cut cut, Send send)
 {
     int index = 1;
-    for (size_t sent = 0; sent < text.size(); ++index) {
-        const bool last = text.size() - sent <= kPieceSize;
-        const size_t length = last ? text.size() - sent : kPieceSize;
-        send(text.data() + sent, length, index, last);
+    for (size_t sent = 0; sent < size; ++index) {
+        const size_t length = cut(data + sent, size - sent, max);
+        send(data + sent, length, index, sent + length == size);
         sent += length;
     }
 }
@@ -199,7 +247,7 @@ int CCorvaneConnect::TransBufferWith(const char* name, int userId, const std::st
     const int ret = sdkSend(text);
     reply(ret);
     ProxyLog(4, "invoke CCorvaneConnect::%s[userId:%d, deviceType:%d, strBuf:%s, bufLen:%d] = %d", name, userId,
-             deviceType, buf.c_str(), static_cast<int>(buf.size()), ret);
+             deviceType, LoggedText(4, buf).c_str(), static_cast<int>(buf.size()), ret);
     return ret;
 }
 
@@ -259,12 +307,9 @@ void CCorvaneConnect::SendBufferUp(const char* name, uint32_t userId, const unsi
     }
     // Encoded piece by piece: whole groups of three bytes encode alone, so
     // each piece is the next 6144 characters of the whole text's base64.
-    int index = 1;
-    for (size_t done = 0; done < size; ++index) {
-        const size_t n = size - done < kPieceBytes ? size - done : kPieceBytes;
-        notify(BufferPiece(text + done, n, index, done + n == size));
-        done += n;
-    }
+    ForEachPiece(text, size, kPieceBytes, BytePiece, [&](const char* piece, size_t n, int index, bool last) {
+        notify(BufferPiece(piece, n, index, last));
+    });
 }
 
 void CCorvaneConnect::OnTransBuffer(uint32_t userId, const unsigned char* data, uint32_t length)
@@ -292,15 +337,16 @@ void CCorvaneConnect::OnCorvaneCoreSDKEvent(uint32_t eventType, const char* json
         if (m_owner)
             m_owner->NotifyCoreSDKEvent(static_cast<int>(eventType), text);
     } else {
-        // Cut at byte positions: the browser joins the contents before it reads them.
+        // The browser joins the contents by index, whatever their lengths.
         const std::string uuid = NewGuidText();
-        ForEachPiece(text, [&](const char* piece, size_t size, int index, bool last) {
-            Json::Value value = Piece(piece, size, index, last);
-            value["spliceflag"] = 1;
-            value["uuid"] = uuid;
-            if (m_owner)
-                m_owner->NotifyCoreSDKEvent(static_cast<int>(eventType), cv::toStyledString(value));
-        });
+        ForEachPiece(text.data(), text.size(), kPieceSize, Utf8Piece,
+                     [&](const char* piece, size_t size, int index, bool last) {
+                         Json::Value value = Piece(piece, size, index, last);
+                         value["spliceflag"] = 1;
+                         value["uuid"] = uuid;
+                         if (m_owner)
+                             m_owner->NotifyCoreSDKEvent(static_cast<int>(eventType), cv::toStyledString(value));
+                     });
     }
     ProxyLog(4, "CCorvaneConnect::OnCorvaneCoreSDKEvent: eventType:%d, jsonBuf:%s, %s", eventType, text.c_str(),
              text.c_str());

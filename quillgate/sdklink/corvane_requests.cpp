@@ -9,7 +9,9 @@
 #include <json/json.h>
 #include <vector>
 
+#include "quillgate/log/log_mask.h"
 #include "quillgate/log/proxy_log.h"
+#include "quillgate/sdklink/sdk_text_out.h"
 #include "quillgate/sdklink/text_convert.h"
 #include "util/base64.h"
 #include "util/json_utils.h"
@@ -18,9 +20,10 @@
 namespace {
 
 const int kTextValue = 1;  // valueType of a text; anything else is an int
-// Fixed outputs the SDK fills; one more byte keeps each terminated.
+// Fixed outputs the SDK fills (their texts are read to one byte less).
 const unsigned kValueTextSize = 200;
 const unsigned kSDKControlOutSize = 1024;
+const unsigned kOptionTextSize = 1024;
 const int kPieceWaiting = 1;
 // The id buffer of an object event that lists a type.
 const uint32_t kObjectEventIds = 1000;
@@ -57,7 +60,7 @@ int CCorvaneConnect::doObjectSetValue(int objectType, int objectId, int infoName
     if (m_owner)
         m_owner->ReplyObjectSetValue(ret);
     ProxyLog(4, "invoke CCorvaneConnect::doObjectSetValue[objectType:%d, objectId:%d, infoname:%d, infovalue:%s] = %d",
-             objectType, objectId, infoName, infoValue.c_str(), ret);
+             objectType, objectId, infoName, LoggedText(4, infoValue).c_str(), ret);
     return ret;
 }
 
@@ -66,10 +69,10 @@ int CCorvaneConnect::doObjectGetValue(int objectType, int objectId, int infoName
     std::string text;
     int ret;
     if (valueType == kTextValue) {
-        char value[kValueTextSize + 1] = {0};
-        ret = CVAPI_ObjectGetValue(static_cast<unsigned>(objectType), static_cast<unsigned>(objectId),
-                                   static_cast<unsigned>(infoName), value, kValueTextSize);
-        text = value;
+        ret = ReadSdkText(kValueTextSize, text, [&](char* out, unsigned size) {
+            return CVAPI_ObjectGetValue(static_cast<unsigned>(objectType), static_cast<unsigned>(objectId),
+                                        static_cast<unsigned>(infoName), out, size);
+        });
     } else {
         int value = -1;
         ret = CVAPI_ObjectGetValue(static_cast<unsigned>(objectType), static_cast<unsigned>(objectId),
@@ -105,10 +108,11 @@ int CCorvaneConnect::ReadObjectIds(uint32_t objectType, std::vector<uint32_t>& i
     int ret = CVAPI_ObjectGetIdList(objectType, nullptr, &count);
     if (ret != 0 || count == 0)
         return ret;
-    if (capacity != 0 && count > capacity)
-        count = capacity;
-    ids.resize(count);
-    unsigned int filled = count;
+    // A fixed buffer is offered whole: a list that grew since the count is
+    // still read as far as the buffer goes.
+    const unsigned int size = capacity != 0 ? capacity : count;
+    ids.resize(size);
+    unsigned int filled = size;
     ret = CVAPI_ObjectGetIdList(objectType, ids.data(), &filled);
     if (ret != 0) {
         ids.clear();
@@ -126,9 +130,9 @@ int CCorvaneConnect::doQueryUserState(int userId, int infoName, int valueType)
     std::string text;
     int ret;
     if (valueType == kTextValue) {
-        char value[kValueTextSize + 1] = {0};
-        ret = CVAPI_QueryUserState(static_cast<unsigned>(userId), infoName, value, kValueTextSize);
-        text = value;
+        ret = ReadSdkText(kValueTextSize, text, [&](char* out, unsigned size) {
+            return CVAPI_QueryUserState(static_cast<unsigned>(userId), infoName, out, static_cast<int>(size));
+        });
     } else {
         int value = -1;
         ret = CVAPI_QueryUserState(static_cast<unsigned>(userId), infoName, &value, sizeof(value));
@@ -186,12 +190,14 @@ int CCorvaneConnect::doSDKControl(int ctrlCode, const std::string& json)
         if (taken != 0)
             return taken;
     }
-    char out[kSDKControlOutSize + 1] = {0};
-    const int ret = CVAPI_SDKControl(static_cast<unsigned>(ctrlCode), request.c_str(), out, kSDKControlOutSize);
+    std::string out;
+    const int ret = ReadSdkText(kSDKControlOutSize, out, [&](char* buffer, unsigned size) {
+        return CVAPI_SDKControl(static_cast<unsigned>(ctrlCode), request.c_str(), buffer, size);
+    });
     if (m_owner)
         m_owner->ReplySDKControl(ret, out);
-    ProxyLog(4, "invoke CCorvaneConnect::doSDKControl: ctrlCode:%d, strInJson:%s, ret:%d", ctrlCode, request.c_str(),
-             ret);
+    ProxyLog(4, "invoke CCorvaneConnect::doSDKControl: ctrlCode:%d, strInJson:%s, ret:%d", ctrlCode,
+             LoggedText(4, request).c_str(), ret);
     return ret;
 }
 
@@ -218,7 +224,7 @@ int CCorvaneConnect::TakeSDKControlPiece(const std::string& json, std::string& o
         if (!record) {
             lock.unlock();
             ProxyLog(16, "[%s()]=%d, line:%d, GetCmdCacheByGuid fail! json:%s", "doSDKControl", 21, __LINE__,
-                     json.c_str());
+                     LoggedText(16, json).c_str());
             return 21;
         }
         // A piece out of sequence leaves the record as it was.
@@ -309,9 +315,11 @@ std::string ObjectJson(uint32_t objectType, uint32_t objectId, const ObjectValue
             CVAPI_ObjectGetValue(objectType, objectId, v.infoName, &value, sizeof(value));
             root[v.key] = value;
         } else {
-            std::vector<char> text(v.textSize + 1, 0);
-            CVAPI_ObjectGetValue(objectType, objectId, v.infoName, text.data(), v.textSize);
-            root[v.key] = text.data();
+            std::string text;
+            ReadSdkText(v.textSize, text, [&](char* out, unsigned size) {
+                return CVAPI_ObjectGetValue(objectType, objectId, v.infoName, out, size);
+            });
+            root[v.key] = text;
         }
     }
     const std::string gb = cv::toStyledString(root);
@@ -485,8 +493,8 @@ int CCorvaneConnect::doSetSDKOptionString(int optName, const std::string& optVal
         return ret;
     if (m_owner)
         m_owner->ReplySetSDKOptionString(ret);
-    ProxyLog(4, "invoke CCorvaneConnect::doSetSDKOptionString: optName:%d, optVal:%s, ret:%d", optName, optVal.c_str(),
-             ret);
+    ProxyLog(4, "invoke CCorvaneConnect::doSetSDKOptionString: optName:%d, optVal:%s, ret:%d", optName,
+             LoggedText(4, optVal).c_str(), ret);
     return ret;
 }
 
@@ -501,11 +509,10 @@ int CCorvaneConnect::doSetSDKOptionInt(int optName, int optVal)
 
 int CCorvaneConnect::doGetSDKOptionString(int optName)
 {
-    // The gateway takes at most 1023 bytes: an SDK that fills the whole
-    // buffer is cut before the last byte.
-    char value[1024] = {0};
-    const int ret = CVAPI_GetSDKOption(optName, value, sizeof(value));
-    value[sizeof(value) - 1] = '\0';
+    std::string value;
+    const int ret = ReadSdkText(kOptionTextSize, value, [&](char* out, unsigned size) {
+        return CVAPI_GetSDKOption(optName, out, static_cast<int>(size));
+    });
     if (m_owner)
         m_owner->ReplyGetSDKOptionString(ret, optName, value);
     ProxyLog(4, "invoke CCorvaneConnect::doGetSDKOptionString: optName:%d, ret:%d", optName, ret);

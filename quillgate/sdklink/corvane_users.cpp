@@ -8,6 +8,7 @@
 
 #include "quillgate/log/log_mask.h"
 #include "quillgate/log/proxy_log.h"
+#include "quillgate/sdklink/sdk_text_out.h"
 #include "quillgate/sdklink/text_convert.h"
 #include "util/json_utils.h"
 #include "util/json_writer.h"
@@ -15,6 +16,8 @@
 namespace {
 
 const uint32_t kNoUser = static_cast<uint32_t>(-1);
+// A user's name and info as the SDK writes them.
+const unsigned kUserTextSize = 256;
 
 // Ids of the users in a room, in the SDK's order: a count query, then the
 // ids with that capacity; the SDK's own count on return is what is kept.
@@ -49,10 +52,10 @@ int ReadState(int (*query)(unsigned int, unsigned int*), uint32_t userId)
 
 std::string CCorvaneConnect::UserNameUtf8(uint32_t userId, unsigned int capacity)
 {
-    char name[256] = {0};
-    CVAPI_GetUserName(userId, name, sizeof(name));
+    std::string name;
+    ReadSdkText(kUserTextSize, name, [&](char* out, unsigned size) { return CVAPI_GetUserName(userId, out, size); });
     std::vector<char> utf8(capacity, 0);
-    ConvertGB2312ToUTF8(name, utf8.data(), capacity);
+    ConvertGB2312ToUTF8(name.c_str(), utf8.data(), capacity);
     return std::string(utf8.data());
 }
 
@@ -155,7 +158,7 @@ int CCorvaneConnect::doLoginEx(const std::string& host, const std::string& nickN
                      "invoke CCorvaneConnect::doLoginEx, nickName;%s, userId:%d, strUserId:%s, appId:%s, "
                      "timeStamp:%d, sigStr:%s, strParam:%s, ret:%d",
                      nickName.c_str(), userId, strUserId.c_str(), appId.c_str(), timeStamp, kMaskedPassword,
-                     MaskPasswordMembers(strParam).c_str(), ret);
+                     LoggedText(4, strParam).c_str(), ret);
         });
 }
 
@@ -277,8 +280,9 @@ void CCorvaneConnect::OnUserAtRoom(uint32_t userId, uint32_t enter)
 void CCorvaneConnect::OnFriendStatus(uint32_t userId, uint32_t status)
 {
     const std::string name = UserNameUtf8(userId, 2048);
-    char info[256] = {0};
-    CVAPI_GetUserInfo(userId, CV_USERINFO_EXTRA, info, sizeof(info));
+    std::string info;
+    ReadSdkText(kUserTextSize, info,
+                [&](char* out, unsigned size) { return CVAPI_GetUserInfo(userId, CV_USERINFO_EXTRA, out, size); });
     if (m_owner)
         m_owner->NotifyFriendStatus(static_cast<int>(userId), name, info, static_cast<int>(status));
 }

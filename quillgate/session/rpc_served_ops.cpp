@@ -17,8 +17,8 @@ namespace {
 // In Slice order: the operation's name for "rpc <name> fail: %s" and the
 // printf format of its trace line (SILENT ones write none). The trace
 // lines are read by the gateway's operators as they stand, odd spellings
-// included. Passwords, the signature and password members of parameter
-// texts are written as "***".
+// included. Passwords and the signature are written as "***", and so are
+// the password members of every text the gateway sends.
 #define QG_SERVED_OPS(TRACED, SILENT)                                                                                \
     TRACED(Connect, "connect", "invoke connect reqid:%d, addrs:%s, ret:%d ")                                         \
     TRACED(Login, "login", "invoke login reqid:%d, host:%s, userName:%s, passWord:%s, passEncType:%d, ret:%d ")      \
@@ -116,11 +116,17 @@ bool TraceOn()
     return (Mgr().GetDebugFlags() & 8) != 0;
 }
 
+// A gateway's text as its trace line shows it; read only when traced.
+std::string TracedText(const std::string& text)
+{
+    return TraceOn() ? LoggedText(4, text) : std::string();
+}
+
 }  // namespace
 
 Ice::Int rpcCorvaneQuillgate::connect(Ice::Int reqid, const std::string& addrs, const Ice::Current&)
 {
-    TraceConnect(reqid, addrs.c_str(), -1);
+    TraceConnect(reqid, TracedText(addrs).c_str(), -1);
     return -1;
 }
 
@@ -143,7 +149,7 @@ Ice::Int rpcCorvaneQuillgate::loginEx(Ice::Int reqid, const std::string& host, c
         return Mgr().LoginEx(reqid, host, nickName, userId, strUserId, appId, timeStamp, sigStr, strParam, jsonParam);
     });
     TraceLoginEx(reqid, nickName.c_str(), userId, strUserId.c_str(), appId.c_str(), static_cast<long>(timeStamp),
-                 kMaskedPassword, MaskPasswordMembers(strParam).c_str(), ret);
+                 kMaskedPassword, TracedText(strParam).c_str(), ret);
     return ret;
 }
 
@@ -198,7 +204,7 @@ Ice::Int rpcCorvaneQuillgate::userCameraControlEx(Ice::Int reqid, Ice::Int useri
 {
     const int ret = Serve(kOpUserCameraControlEx,
                           [&] { return Mgr().UserCameraControlEx(reqid, userid, open, streamIndex, flags, strParam); });
-    TraceUserCameraControlEx(reqid, userid, open ? 1 : 0, streamIndex, flags, strParam.c_str(), ret);
+    TraceUserCameraControlEx(reqid, userid, open ? 1 : 0, streamIndex, flags, TracedText(strParam).c_str(), ret);
     return ret;
 }
 
@@ -207,7 +213,7 @@ Ice::Int rpcCorvaneQuillgate::userSpeakControlEx(Ice::Int reqid, Ice::Int userid
 {
     const int ret = Serve(kOpUserSpeakControlEx,
                           [&] { return Mgr().UserSpeakControlEx(reqid, userid, open, streamIndex, flags, strParam); });
-    TraceUserSpeakControlEx(reqid, userid, open ? 1 : 0, streamIndex, flags, strParam.c_str(), ret);
+    TraceUserSpeakControlEx(reqid, userid, open ? 1 : 0, streamIndex, flags, TracedText(strParam).c_str(), ret);
     return ret;
 }
 
@@ -233,7 +239,7 @@ Ice::Int rpcCorvaneQuillgate::videoCallControl(Ice::Int reqid, Ice::Int eventTyp
     const int ret = Serve(kOpVideoCallControl, [&] {
         return Mgr().VideoCallControl(reqid, eventType, userId, errorCode, flags, param, userStr);
     });
-    TraceVideoCallControl(reqid, eventType, userId, errorCode, flags, param, userStr.c_str(), ret);
+    TraceVideoCallControl(reqid, eventType, userId, errorCode, flags, param, TracedText(userStr).c_str(), ret);
     return ret;
 }
 
@@ -243,7 +249,7 @@ Ice::Int rpcCorvaneQuillgate::objectSetValue(Ice::Int reqid, Ice::Int objectType
     const int ret = Serve(kOpObjectSetValue, [&] {
         return Mgr().ObjectSetValue(reqid, objectType, objectId, infoName, valueType, infoValue);
     });
-    TraceObjectSetValue(reqid, objectType, objectId, infoName, infoValue.c_str(), ret);
+    TraceObjectSetValue(reqid, objectType, objectId, infoName, TracedText(infoValue).c_str(), ret);
     return ret;
 }
 
@@ -267,7 +273,7 @@ Ice::Int rpcCorvaneQuillgate::setSDKOptionString(Ice::Int reqid, Ice::Int optNam
                                                  const Ice::Current&)
 {
     const int ret = Serve(kOpSetSDKOptionString, [&] { return Mgr().SetSDKOptionString(reqid, optName, optVal); });
-    TraceSetSDKOptionString(reqid, optName, optVal.c_str(), ret);
+    TraceSetSDKOptionString(reqid, optName, TracedText(optVal).c_str(), ret);
     return ret;
 }
 
@@ -296,7 +302,7 @@ Ice::Int rpcCorvaneQuillgate::sdkControl(Ice::Int reqid, Ice::Int ctrlCode, cons
                                          const Ice::Current&)
 {
     const int ret = Serve(kOpSdkControl, [&] { return Mgr().SDKControl(reqid, ctrlCode, param); });
-    TraceSdkControl(reqid, ctrlCode, param.c_str(), ret);
+    TraceSdkControl(reqid, ctrlCode, TracedText(param).c_str(), ret);
     return ret;
 }
 
@@ -311,7 +317,7 @@ Ice::Int rpcCorvaneQuillgate::queryUserState(Ice::Int reqid, Ice::Int userId, Ic
 Ice::Int rpcCorvaneQuillgate::transBuffer(Ice::Int reqid, Ice::Int userId, const std::string& buf, const Ice::Current&)
 {
     const int ret = Serve(kOpTransBuffer, [&] { return Mgr().TransBuffer(reqid, userId, buf); });
-    TraceTransBuffer(reqid, userId, buf.c_str(), ret);
+    TraceTransBuffer(reqid, userId, TracedText(buf).c_str(), ret);
     return ret;
 }
 
@@ -320,7 +326,7 @@ Ice::Int rpcCorvaneQuillgate::transBufferEx(Ice::Int reqid, Ice::Int userId, con
 {
     const int ret =
         Serve(kOpTransBufferEx, [&] { return Mgr().TransBufferEx(reqid, userId, buf, param1, param2, flags); });
-    TraceTransBufferEx(reqid, userId, buf.c_str(), param1, param2, flags, ret);
+    TraceTransBufferEx(reqid, userId, TracedText(buf).c_str(), param1, param2, flags, ret);
     return ret;
 }
 
@@ -328,7 +334,7 @@ Ice::Int rpcCorvaneQuillgate::sendTextMessage(Ice::Int reqid, Ice::Int userId, b
                                               const Ice::Current&)
 {
     const int ret = Serve(kOpSendTextMessage, [&] { return Mgr().SendTextMessage(reqid, userId, secret, buf); });
-    TraceSendTextMessage(reqid, userId, secret ? 1 : 0, buf.c_str(), ret);
+    TraceSendTextMessage(reqid, userId, secret ? 1 : 0, TracedText(buf).c_str(), ret);
     return ret;
 }
 
@@ -344,7 +350,7 @@ Ice::Int rpcCorvaneQuillgate::streamRecordCtrlEx(Ice::Int reqid, Ice::Int userId
 Ice::Int rpcCorvaneQuillgate::setUserStreamInfo(Ice::Int reqid, Ice::Int userId, Ice::Int streamIndex,
                                                 Ice::Int infoName, const std::string& infoVal, const Ice::Current&)
 {
-    TraceSetUserStreamInfo(reqid, userId, streamIndex, infoName, infoVal.c_str(), -1);
+    TraceSetUserStreamInfo(reqid, userId, streamIndex, infoName, TracedText(infoVal).c_str(), -1);
     return -1;
 }
 

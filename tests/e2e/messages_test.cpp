@@ -229,6 +229,41 @@ TEST(Messages, BuffersAndEventsReachTheBrowserIn6144BytePieces)
     EXPECT_NE(CallArgs(ev[2]).at(2), CallArgs(ev[4]).at(2));
 }
 
+TEST(Messages, ALongEventOfChineseTextReachesTheGatewayInPiecesOfWholeCharacters)
+{
+    // Eight bytes before the text put a character across the cut at 6144.
+    std::string json = "{\"txt\":\"";
+    while (json.size() < 20000)
+        json += kZhangSan;
+    json += "\"}";
+    TempDir dir;
+    SdkSetup sdk;
+    // Sent once quillgate serves, so its callbacks are set.
+    sdk.control = {{"call setGeneralParam(", "event 5 @" + WriteFile(dir, "event", json)}};
+    const std::string script =
+        std::string("wait initiateQiullgateDelegate\n") + kInit + Waits("notifyCoreSDKEvent", 4) + kEnd;
+    const GatewayRun run = RunGateway(dir, {"-w", "10"}, script, 60, sdk);
+    ASSERT_EQ(run.status, 0) << run.Dump();
+
+    const std::vector<std::string> ev = run.All("recv notifyCoreSDKEvent(");
+    ASSERT_EQ(ev.size(), 4u) << run.Dump();
+    std::string joined;
+    for (size_t i = 0; i < ev.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string text = CallArgs(ev[i]).at(2);
+        EXPECT_TRUE(qgtest::IsUtf8(text));
+        Json::Value piece;
+        ASSERT_TRUE(Json::Reader().parse(text, piece)) << ev[i];
+        const std::string content = piece["content"].asString();
+        EXPECT_TRUE(qgtest::IsUtf8(content));
+        EXPECT_LE(content.size(), 6144u);
+        EXPECT_EQ(piece["index"].asInt(), static_cast<int>(i + 1));
+        EXPECT_EQ(piece["flag"].asInt(), i + 1 == ev.size() ? 1 : 0);
+        joined += content;
+    }
+    EXPECT_EQ(joined, json);
+}
+
 TEST(Messages, BrowserPiecesAreJoinedInOrderAndOutOfSequencePiecesRefused)
 {
     TempDir dir;

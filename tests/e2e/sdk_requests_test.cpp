@@ -3,11 +3,13 @@
 // options, SDK control whole and in pieces, user state, user info,
 // recording and video calls. Every wait is bounded.
 #include <gtest/gtest.h>
+#include <json/json.h>
 
 #include <string>
 #include <vector>
 
 #include "tests/e2e/call_result.h"
+#include "tests/support/case_names.h"
 #include "tests/support/gateway_run.h"
 #include "util/base64.h"
 
@@ -224,5 +226,88 @@ TEST(SdkRequests, UserStateUserInfoRecordingAndVideoCallsCarryTheSdksValues)
     EXPECT_GE(run.Journal("CVAPI_StreamRecordCtrlEx 2001 1 3 4 \"rec\" = 0"), 0);
     EXPECT_EQ(CountOut(run, "recv replyVideoCallControl("), 0);
 }
+
+// ---- fixed-size texts the SDK writes ----
+
+// How much of its buffer of N bytes the SDK fills with text: all of it
+// (no room for a NUL), all but one byte, or none.
+struct FillCase {
+    const char* name;
+    int lessThanTheBuffer;  // text bytes = N - this; -1: none at all
+};
+QG_PRINT_CASE_BY_NAME(FillCase)
+
+const FillCase kFillCases[] = {
+    {"the SDK fills the whole buffer", 0},
+    {"the SDK leaves one byte for its NUL", 1},
+    {"the SDK writes no text", -1},
+};
+
+class SdkTextOutputs : public ::testing::TestWithParam<FillCase>
+{
+protected:
+    // What the SDK writes into a buffer of n bytes, each byte c.
+    std::string Written(size_t n, char c) const
+    {
+        const int less = GetParam().lessThanTheBuffer;
+        return less < 0 ? std::string() : std::string(n - static_cast<size_t>(less), c);
+    }
+    // What the gateway must get of it: never the buffer's last byte.
+    std::string Read(size_t n, char c) const
+    {
+        const std::string written = Written(n, c);
+        return written.size() < n ? written : written.substr(0, n - 1);
+    }
+    static std::string Hex(const std::string& text) { return text.empty() ? "-" : qgtest::Hex(text); }
+};
+
+TEST_P(SdkTextOutputs, ReachTheGatewayAtMostOneByteShorterThanTheBufferTheSdkIsTold)
+{
+    // Object value and user state 200 bytes, object name 100, description
+    // and string tag 200, SDK control answer and option text 1024.
+    TempDir dir;
+    SdkSetup sdk;
+    sdk.scenario = "objvalue 5 501 8 text " + Hex(Written(200, 'a')) + "\nobjvalue 4 10 8 text " +
+                   Hex(Written(100, 'n')) + "\nobjvalue 4 10 11 text " + Hex(Written(200, 'd')) +
+                   "\nobjvalue 4 10 13 text " + Hex(Written(200, 's')) + "\nuserstate 2001 18 text " +
+                   Hex(Written(200, 'u')) + "\nsdkanswer 9 " + Hex(Written(1024, 'c')) + "\noption 300 text " +
+                   Hex(Written(1024, 'o')) + "\n";
+    sdk.control = {{"recv replyGetSDKOptionString(", "object 4 10 3 0 0 0 0"}};
+    const std::string script = std::string("wait initiateQiullgateDelegate\n") + kInit +
+                               "call objectGetValue 2 5 501 8 1\n"
+                               "wait replyObjectGetValue\n"
+                               "call queryUserState 3 2001 18 1\n"
+                               "wait replyQueryUserState\n"
+                               "call sdkControl 4 9 \"{}\"\n"
+                               "wait replySDKControl\n"
+                               "call getSDKOptionString 5 300\n"
+                               "wait replyGetSDKOptionString\n"
+                               "wait notifyObjectEvent\nwait notifyObjectEvent\nwait notifyObjectEvent\n" +
+                               kEnd;
+    const GatewayRun run = RunGateway(dir, {"-w", "10"}, script, 60, sdk);
+    ASSERT_EQ(run.status, 0) << run.Dump();
+
+    const auto reply = [&](const std::string& op) {
+        const int at = run.Out("recv " + op + "(");
+        return at < 0 ? std::vector<std::string>() : CallArgs(run.out[static_cast<size_t>(at)]);
+    };
+    EXPECT_EQ(reply("replyObjectGetValue"), (std::vector<std::string>{"standin-session", "2", "0", Read(200, 'a')}));
+    EXPECT_EQ(reply("replyQueryUserState"),
+              (std::vector<std::string>{"standin-session", "3", "0", "2001", "18", Read(200, 'u')}));
+    EXPECT_EQ(reply("replySDKControl"), (std::vector<std::string>{"standin-session", "4", "0", Read(1024, 'c')}));
+    EXPECT_EQ(reply("replyGetSDKOptionString"),
+              (std::vector<std::string>{"standin-session", "5", "0", "300", Read(1024, 'o')}));
+
+    const std::vector<std::string> info = reply("notifyObjectEvent");
+    ASSERT_EQ(info.size(), 9u) << run.Dump();
+    EXPECT_EQ(info[3], "0") << "not the object's info";
+    Json::Value json;
+    ASSERT_TRUE(Json::Reader().parse(info[8], json)) << info[8];
+    EXPECT_EQ(json["objectname"].asString(), Read(100, 'n'));
+    EXPECT_EQ(json["description"].asString(), Read(200, 'd'));
+    EXPECT_EQ(json["stringtag"].asString(), Read(200, 's'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fills, SdkTextOutputs, ::testing::ValuesIn(kFillCases), qgtest::ByName());
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "tests/e2e/call_result.h"
+#include "tests/support/case_names.h"
 #include "tests/support/gateway_run.h"
+#include "util/base64.h"
 
 using qgtest::CallResult;
 using qgtest::GatewayRun;
@@ -186,3 +188,128 @@ TEST(ServantTrace, NoLineOfAWholeSessionHoldsAPasswordWhileTheSdkGetsThemAll)
         EXPECT_NE(journal.find(secret), std::string::npos) << "the SDK did not get it";
     }
 }
+
+namespace {
+
+// A request whose gateway text holds a password member.
+struct SecretRequest {
+    std::string call;    // script line after "call "
+    std::string secret;  // the password's value
+    std::string toSdk;   // how the SDK's journal shows it; empty: no SDK call takes it
+};
+
+std::vector<SecretRequest> SecretRequests()
+{
+    const std::string split = "{\"pwd\":\"Ctl-pwd-1202\"}";
+    const std::string piece = "{\"content\":\"" + Base64Encode(split.data(), split.size()) +
+                              "\",\"flag\":1,\"index\":1,\"spliceflag\":1,\"uuid\":\"U-1\"}";
+    return {
+        {"sdkControl 2 9 " + qgtest::ScriptText("{\"cmd\":\"x\",\"password\":\"Ctl-pw-1101\"}"), "Ctl-pw-1101",
+         "Ctl-pw-1101"},
+        // In pieces the password is base64 until the request is whole.
+        {"sdkControl 3 9 " + qgtest::ScriptText(piece), "Ctl-pwd-1202", "Ctl-pwd-1202"},
+        {"setSDKOptionString 4 300 " + qgtest::ScriptText("{\"passWord\":\"Opt-pw-1303\"}"), "Opt-pw-1303",
+         "Opt-pw-1303"},
+        // Waits in the command cache: no format is set.
+        {"userCameraControlEx 5 2001 true 0 0 " + qgtest::ScriptText("{\"password\":\"Cam-pw-1404\"}"), "Cam-pw-1404",
+         ""},
+        {"userSpeakControlEx 6 2001 true 0 0 " + qgtest::ScriptText("{\"pwd\":\"Mic-pw-1505\"}"), "Mic-pw-1505",
+         "Mic-pw-1505"},
+        {"objectSetValue 7 5 501 8 1 " + qgtest::ScriptText("{\"password\":\"Obj-pw-1606\"}"), "Obj-pw-1606",
+         "Obj-pw-1606"},
+        {"setUserStreamInfo 8 2001 0 3 " + qgtest::ScriptText("{\"password\":\"Str-pw-1707\"}"), "Str-pw-1707", ""},
+        {"videoCallControl 9 1 2001 0 0 0 " + qgtest::ScriptText("{\"password\":\"Vid-pw-1808\"}"), "Vid-pw-1808",
+         "Vid-pw-1808"},
+        // Buffers are journalled as hex.
+        {"transBuffer 10 2001 " + qgtest::ScriptText("{\"password\":\"Buf-pw-1909\"}"), "Buf-pw-1909",
+         qgtest::Hex(std::string("Buf-pw-1909"))},
+        {"transBufferEx 11 2001 " + qgtest::ScriptText("{\"pwd\":\"BufEx-pw-2010\"}") + " 1 2 0", "BufEx-pw-2010",
+         qgtest::Hex(std::string("BufEx-pw-2010"))},
+        {"sendTextMessage 12 2001 false " + qgtest::ScriptText("{\"passWord\":\"Txt-pw-2111\"}"), "Txt-pw-2111",
+         "Txt-pw-2111"},
+        {"connect 13 " + qgtest::ScriptText("{\"password\":\"Con-pw-2212\"}"), "Con-pw-2212", ""},
+        {"objectControl 14 4 10 2 0 0 0 0 " + qgtest::ScriptText("{\"password\":\"Ctl-obj-2313\"}"), "Ctl-obj-2313",
+         "Ctl-obj-2313"},
+        {"streamRecordCtrlEx 15 2001 true 0 0 " + qgtest::ScriptText("{\"password\":\"Rec-pw-2414\"}"), "Rec-pw-2414",
+         "Rec-pw-2414"},
+        {"userInfoControl 16 2001 1 0 0 " + qgtest::ScriptText("{\"password\":\"Inf-pw-2515\"}"), "Inf-pw-2515",
+         "Inf-pw-2515"},
+    };
+}
+
+struct TraceFlagCase {
+    const char* name;
+    int debugFlag;
+};
+QG_PRINT_CASE_BY_NAME(TraceFlagCase)
+
+class RequestSecrets : public ::testing::TestWithParam<TraceFlagCase>
+{};
+
+TEST_P(RequestSecrets, NoLogOrTraceLineHoldsAPasswordMemberOfAGatewayTextWhileTheSdkGetsItUnchanged)
+{
+    const bool traced = GetParam().debugFlag == 8;
+    std::string script = "wait initiateQiullgateDelegate\ncall setGeneralParam 1 1 " +
+                         qgtest::ScriptText("{\"debugflag\":" + std::to_string(GetParam().debugFlag) +
+                                            ",\"debuglevel\":1,\"h5handlestreamtype\":2}") +
+                         "\n";
+    for (const SecretRequest& r : SecretRequests())
+        script += "call " + r.call + "\n";
+    script += "call logout 99\nwait replyLogout\n";
+    TempDir dir;
+    const GatewayRun run = RunGateway(dir, {"-w", "10"}, script, 60);
+    ASSERT_EQ(run.status, 0) << run.Dump();
+
+    for (const SecretRequest& r : SecretRequests()) {
+        SCOPED_TRACE(r.secret);
+        for (const std::string& line : run.sdkLog)
+            EXPECT_EQ(line.find(r.secret), std::string::npos) << line;
+        if (!r.toSdk.empty()) {
+            EXPECT_NE(qgtest::ReadFile(dir.File("sdk.journal")).find(r.toSdk), std::string::npos)
+                << "the SDK did not get it";
+        }
+    }
+    // The lines are there, each password shown as "***".
+    std::vector<std::string> lines = {
+        "invoke CCorvaneConnect::doSDKControl: ctrlCode:9, strInJson:{\"cmd\":\"x\",\"password\":\"***\"}, ret:",
+        "invoke CCorvaneConnect::doSDKControl: ctrlCode:9, strInJson:{\"pwd\":\"***\"}, ret:",
+        "invoke CCorvaneConnect::doSetSDKOptionString: optName:300, optVal:{\"passWord\":\"***\"}, ret:",
+        "invoke CCorvaneConnect::doObjectSetValue[objectType:5, objectId:501, infoname:8, "
+        "infovalue:{\"password\":\"***\"}] = ",
+        "invoke CCorvaneConnect::doTransBuffer[userId:2001, deviceType:1, strBuf:{\"password\":\"***\"}, bufLen:",
+        "invoke CCorvaneConnect::doTransBufferEx[userId:2001, deviceType:1, strBuf:{\"pwd\":\"***\"}, bufLen:",
+    };
+    if (traced) {
+        for (const char* line : {
+                 "invoke sdkControl reqid:2, ctrlCode:9, param:{\"cmd\":\"x\",\"password\":\"***\"}, ret:",
+                 "invoke setSDKOptionString reqid:4, optName:300, optVal:{\"passWord\":\"***\"}, ret:",
+                 "invoke userCameraControlEx reqid:5, userid:2001, open:1, streamIndex:0, flags:0, "
+                 "strParam:{\"password\":\"***\"}, ret:",
+                 "invoke userSpeakControlEx reqid:6, userid:2001, open:1, streamIndex:0, flags:0, "
+                 "strParam:{\"pwd\":\"***\"}, ret:",
+                 "invoke objectSetValue reqid:7, objectType:5, objectId:501, infoName:8, "
+                 "infoValue:{\"password\":\"***\"}, ret:",
+                 "invoke setUserStreamInfo reqid:8, userId:2001, streamIndex:0, infoName:3, "
+                 "infoVal:{\"password\":\"***\"}, ret:-1 ",
+                 "invoke videoCallControl reqid:9, eventType:1, userId:2001, errorCode:0, flags:0, param:0, "
+                 "userStr:{\"password\":\"***\"}, ret:",
+                 "invoke transBuffer reqid:10, userId:2001, buf:{\"password\":\"***\"}, ret:",
+                 "invoke transBufferEx reqid:11, userId:2001, buf:{\"pwd\":\"***\"}, param1:1, param2:2, flags:0, "
+                 "ret:",
+                 "invoke sendTextMessage reqid:12, userId:2001, secret:0, buf:{\"passWord\":\"***\"}, ret:",
+                 "invoke connect reqid:13, addrs:{\"password\":\"***\"}, ret:-1 ",
+             })
+            lines.push_back(line);
+    } else {
+        EXPECT_LT(run.Log("invoke sdkControl"), 0) << run.Dump();
+    }
+    for (const std::string& line : lines)
+        EXPECT_GE(run.Log(line), 0) << line << "\n" << run.Dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, RequestSecrets,
+                         ::testing::Values(TraceFlagCase{"with the trace lines of debug flag 8", 8},
+                                           TraceFlagCase{"without trace lines", 0}),
+                         qgtest::ByName());
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "quillgate/log/log_mask.h"
+#include "quillgate/log/proxy_log.h"
 #include "tests/support/case_names.h"
 
 namespace {
@@ -37,5 +38,18 @@ INSTANTIATE_TEST_SUITE_P(Table, PasswordMask,
                                                     "{\"a\":{\"pass\":\"x\"},\"l\":[{\"pwd\":\"y\"}]}",
                                                     "{\"a\":{\"pass\":\"***\"},\"l\":[{\"pwd\":\"***\"}]}"}),
                          qgtest::ByName());
+
+TEST(LoggedText, IsMaskedForALineThatIsWrittenAndEmptyForOneThatIsDropped)
+{
+    SetProxyLogSink([](const char*) {});
+    SetProxyLogLevel(4);
+    const std::string text = "{\"cmd\":1,\"pwd\":\"s3\"}";
+    EXPECT_EQ(LoggedText(4, text), "{\"cmd\":1,\"pwd\":\"***\"}");
+    EXPECT_EQ(LoggedText(16, "plain"), "plain");
+    EXPECT_EQ(LoggedText(2, text), "");
+    // Without a sink no line is written at all.
+    SetProxyLogSink(nullptr);
+    EXPECT_EQ(LoggedText(16, text), "");
+}
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "tests/support/case_names.h"
 #include "tests/support/input_frame_cases.h"
 #include "tests/support/media_checks.h"
+#include "tests/support/media_probe.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -466,5 +467,69 @@ TEST_F(SdkMedia, FramesRacingRoomStaysReachTheSdkWholeOrNotAtAll)
     for (const std::string& l : video)
         EXPECT_EQ(FieldOf(l, "crc"), crc64) << l;
 }
+
+// ---- the browser's container stream ----
+
+// How the first chunks of a room stay come from the data channel.
+struct Chunk {
+    bool withStream;  // the whole stream, or no data
+    uint32_t flags;
+};
+struct FirstChunkCase {
+    const char* name;
+    std::vector<Chunk> chunks;
+};
+QG_PRINT_CASE_BY_NAME(FirstChunkCase)
+
+class FirstChunk : public SdkMedia, public ::testing::WithParamInterface<FirstChunkCase>
+{};
+
+TEST_P(FirstChunk, OfARoomStayStartsTheStreamAnewWhateverFlagsItCameWith)
+{
+    const std::string path = qgtest::MediaFixture("stream_vp8_opus.webm");
+    std::string stream = qgtest::ReadFile(path);
+    ASSERT_FALSE(stream.empty());
+    const qgtest::Probe probe = qgtest::ProbeFile(path);
+    int video = -1;
+    for (const qgtest::ProbeStream& st : probe.streams)
+        if (st.type == "video")
+            video = st.index;
+    uint32_t firstVideoCrc = 0;
+    for (const qgtest::ProbePacket& p : probe.packets)
+        if (p.stream == video) {
+            firstVideoCrc = p.crc;
+            break;
+        }
+    ASSERT_GE(video, 0);
+
+    Begin();
+    ASSERT_EQ(Sdk().ResetMuxerHelper(), 0);
+    // The first stay plays the stream, then the room is left with it open.
+    ASSERT_EQ(Sdk().doEnterRoom(5, "", 0), 0);
+    Sdk().OnChunkData(-1, 0, reinterpret_cast<uint8_t*>(&stream[0]), static_cast<uint32_t>(stream.size()), 1000, 1);
+    ASSERT_TRUE(WaitJournal("CVAPI_InputVideoDataEx 0 seq=0 "));
+    Sdk().doLeaveRoom();
+    ASSERT_FALSE(Sdk().IsInputVideoFormatSet());
+
+    ASSERT_EQ(Sdk().doEnterRoom(5, "", 0), 0);
+    journalStart_ += Journal().size();
+    for (const Chunk& chunk : GetParam().chunks)
+        Sdk().OnChunkData(-1, 0, chunk.withStream ? reinterpret_cast<uint8_t*>(&stream[0]) : nullptr,
+                          chunk.withStream ? static_cast<uint32_t>(stream.size()) : 0, 90000, chunk.flags);
+    // The stream opens again: its formats are set for this stay, and it
+    // plays from its first packet.
+    ASSERT_TRUE(WaitJournal("CVAPI_SetInputVideoFormatEx")) << ::testing::PrintToString(Journal());
+    ASSERT_TRUE(WaitJournal("CVAPI_InputVideoDataEx")) << ::testing::PrintToString(Journal());
+    const std::vector<std::string> frames = JournalWith("CVAPI_InputVideoDataEx");
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(FieldOf(frames[0], "crc"), qgtest::CrcForm(firstVideoCrc)) << frames[0];
+    Sdk().DestroyDemuxer();
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunks, FirstChunk,
+                         ::testing::Values(FirstChunkCase{"an empty announcement with flags 2",
+                                                          {{false, 2}, {true, 0}}},
+                                           FirstChunkCase{"a chunk with flags 0", {{true, 0}}}),
+                         qgtest::ByName());
 
 }  // namespace

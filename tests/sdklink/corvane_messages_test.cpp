@@ -281,6 +281,58 @@ INSTANTIATE_TEST_SUITE_P(Table, EventPieces,
                                            EventCase{"ThreePieces", 12289, {6144, 6144, 1}}),
                          qgtest::ByName());
 
+// A long event of one character repeated behind a lead-in that puts a
+// character across each cut at 6144 bytes (unless its bytes are not UTF-8).
+struct CutCase {
+    const char* name;
+    std::string character;
+    size_t leadIn;      // bytes of "{"t":"..." before the first character
+    size_t firstPiece;  // the first piece's length
+    bool utf8;
+};
+QG_PRINT_CASE_BY_NAME(CutCase)
+
+class EventCuts : public SdkClient, public ::testing::WithParamInterface<CutCase>
+{};
+
+TEST_P(EventCuts, LongEventsAreCutBeforeACharacterThatWouldCrossThePieceEnd)
+{
+    const CutCase& c = GetParam();
+    StartSdk();
+    std::string json = "{\"t\":\"" + std::string(c.leadIn - 6, 'x');
+    while (json.size() < 15000)
+        json += c.character;
+    json += "\"}";
+    ASSERT_EQ(qgtest::IsUtf8(json), c.utf8);
+    Sdk().OnCorvaneCoreSDKEvent(5, json.c_str());
+
+    const std::vector<std::string> calls = Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    std::string joined;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string content = JsonArg(calls[i])["content"].asString();
+        EXPECT_LE(content.size(), 6144u);
+        if (i + 1 < calls.size()) {
+            EXPECT_GE(content.size(), 6144u - 3);
+        }
+        EXPECT_EQ(qgtest::IsUtf8(content), c.utf8);
+        EXPECT_EQ(JsonArg(calls[i])["index"].asInt(), static_cast<int>(i + 1));
+        joined += content;
+    }
+    EXPECT_EQ(JsonArg(calls[0])["content"].asString().size(), c.firstPiece);
+    EXPECT_EQ(joined, json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EventCuts,
+    ::testing::Values(CutCase{"Chinese characters of three bytes", kZhangSan.substr(0, 3), 8, 6143, true},
+                      CutCase{"accented letters of two bytes", "\xc3\xa9", 9, 6143, true},
+                      CutCase{"emoji of four bytes", "\xf0\x9f\x98\x80", 9, 6141, true},
+                      CutCase{"characters that end on the cut", kZhangSan.substr(0, 3), 6, 6144, true},
+                      CutCase{"bytes that are not UTF-8 are cut at 6144", "\xe5\xbc", 7, 6144, false}),
+    qgtest::ByName());
+
 TEST_F(SdkClient, EachLongEventHasAFreshIdentifier)
 {
     StartSdk();

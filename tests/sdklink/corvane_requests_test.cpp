@@ -33,7 +33,8 @@ std::string Quoted(const std::string& text)
 
 TEST_F(SdkClient, ObjectRequestsReachTheSdkAndAnswerWithItsValues)
 {
-    // A name that fills its whole buffer: the SDK writes no NUL after it.
+    // A text value that fills its whole 200-byte buffer: the SDK writes no
+    // NUL after it, and the text read back ends before the last byte.
     StartSdk("object 5 501\nobject 5 502\nobjvalue 5 501 11 text " + std::string(500, '6') + "\n");
     EXPECT_EQ(Sdk().doObjectControl(4, 10, 2, 11, 12, 13, 14, "op"), 0);
     EXPECT_TRUE(Calls().empty());
@@ -54,7 +55,7 @@ TEST_F(SdkClient, ObjectRequestsReachTheSdkAndAnswerWithItsValues)
         "ReplyObjectSetValue(0)",
         "ReplyObjectGetValue(5, 501, 9, \"42\", 0)",
         "ReplyObjectGetValue(5, 501, 8, \"queue one\", 0)",
-        "ReplyObjectGetValue(5, 501, 11, \"" + std::string(200, 'f') + "\", 0)",
+        "ReplyObjectGetValue(5, 501, 11, \"" + std::string(199, 'f') + "\", 0)",
         "ReplyObjectGetValue(5, 501, 12, \"-1\", 8)",
         "ReplyObjectGetIdList(5, \"{\"jsonbuf\":[501,502]}\", 0)",
     };
@@ -142,6 +143,23 @@ TEST_F(SdkClient, ObjectEventCallbackLogsFirstAndListsAtMostAThousandIds)
     EXPECT_GE(Find(Journal(), "CVAPI_ObjectGetIdList 5 out 1000 = 0"), 0);
 }
 
+TEST_F(SdkClient, ObjectEventReadsAListThatGrewSinceItsCountIntoItsThousandIdBuffer)
+{
+    // The SDK counts two queues, and a third is there when the ids are read.
+    StartSdk("object 5 501\nobject 5 502\nafter CVAPI_ObjectGetIdList object 5 503\n");
+    Sdk().OnObjectEventNotify(5, static_cast<uint32_t>(-1), CV_OBJEVENT_UPDATE, 0, 0, 0, 0, nullptr);
+    const std::vector<std::string> calls = Calls();
+    ASSERT_EQ(calls.size(), 4u) << ::testing::PrintToString(calls);
+    EXPECT_EQ(calls[0].substr(0, 33), "NotifyObjectEvent(5, 501, 0, 0, 0");
+    EXPECT_EQ(calls[1].substr(0, 33), "NotifyObjectEvent(5, 502, 0, 0, 0");
+    EXPECT_EQ(calls[2].substr(0, 33), "NotifyObjectEvent(5, 503, 0, 0, 0");
+    EXPECT_EQ(calls[3], "NotifyObjectEvent(5, -1, 2, 0, 0, 0, 0, \"\")");
+    const std::vector<std::string> j = Journal();
+    const int count = Find(j, "CVAPI_ObjectGetIdList 5 null 0 = 0");
+    ASSERT_GE(count, 0);
+    EXPECT_GT(Find(j, "CVAPI_ObjectGetIdList 5 out 1000 = 0"), count);
+}
+
 TEST_F(SdkClient, UserStateRecordingUserInfoAndVideoCallsCarryTheSdksValues)
 {
     StartSdk("room *\nuser 2001\nuserstate 2001 16 text 3139322e3136382e312e3230\nuserstate 2001 17 int 3\n"
@@ -159,7 +177,7 @@ TEST_F(SdkClient, UserStateRecordingUserInfoAndVideoCallsCarryTheSdksValues)
     const std::vector<std::string> expected = {
         "ReplyQueryUserState(0, 2001, 16, \"192.168.1.20\")",
         "ReplyQueryUserState(0, 2001, 17, \"3\")",
-        "ReplyQueryUserState(0, 2001, 18, \"" + std::string(200, 'w') + "\")",
+        "ReplyQueryUserState(0, 2001, 18, \"" + std::string(199, 'w') + "\")",
         "ReplyQueryUserState(10, 2001, 99, \"-1\")",
         "ReplyUserInfoControl(5)",
         "ReplyUserInfoControl(0)",
@@ -208,7 +226,7 @@ TEST_F(SdkClient, SdkControlWholeOrInPiecesReachesTheSdkOnce)
 {
     StartSdk("sdkanswer 9 " + std::string(2400, '6') + "\n");
     EXPECT_EQ(Sdk().doSDKControl(7, "{\"a\":1}"), 0);
-    // An answer longer than the output buffer: cut at 1024 bytes, terminated.
+    // An answer longer than the output buffer fills all 1024 bytes; 1023 are read.
     EXPECT_EQ(Sdk().doSDKControl(9, "{}"), 0);
 
     const std::string request = "{\"cmd\":\"start\",\"n\":5,\"name\":\"\xe5\xbc\xa0\"}";
@@ -222,7 +240,7 @@ TEST_F(SdkClient, SdkControlWholeOrInPiecesReachesTheSdkOnce)
 
     const std::vector<std::string> expected = {
         "ReplySDKControl(0, \"{\"ctrlcode\":7,\"errorcode\":0}\")",
-        "ReplySDKControl(0, \"" + std::string(1024, 'f') + "\")",
+        "ReplySDKControl(0, \"" + std::string(1023, 'f') + "\")",
         "ReplySDKControl(0, \"{\"ctrlcode\":8,\"errorcode\":0}\")",
         "ReplySDKControl(0, \"{\"ctrlcode\":8,\"errorcode\":0}\")",
     };

@@ -1,6 +1,6 @@
 // Helpers the test programs share: a temporary folder of their own, the
-// lines or bytes of a file, hex of bytes, random bytes, and this process's
-// thread count.
+// lines or bytes of a file, hex of bytes, random bytes, whether bytes are
+// UTF-8, and this process's thread count.
 #ifndef QG_TESTS_SUPPORT_TEST_SUPPORT_H
 #define QG_TESTS_SUPPORT_TEST_SUPPORT_H
 
@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <ftw.h>
+#include <iconv.h>
 #include <iterator>
 #include <random>
 #include <stdexcept>
@@ -109,6 +110,24 @@ inline std::string RandomBytes(size_t size, uint32_t seed)
     for (char& c : bytes)
         c = static_cast<char>(random());
     return bytes;
+}
+
+// Whether the bytes are whole UTF-8, as a strict decoder (Ice's in Python
+// or Java) reads a string: iconv's, not the code under test's.
+inline bool IsUtf8(const std::string& bytes)
+{
+    iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string in = bytes;
+    char* inPtr = &in[0];
+    size_t inLeft = in.size();
+    std::vector<char> out(4 * in.size() + 4);
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    const size_t done = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    return done != static_cast<size_t>(-1) && inLeft == 0;
 }
 
 // Threads of this process now, or -1 when /proc cannot be read.

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "control_fifo.h"
-#include "task_thread.h"
 #include "sdk_media.h"
 #include "sdk_text.h"
 #include "sdk_world.h"
+#include "task_thread.h"
 
 using namespace sdkstub;
 
@@ -166,6 +166,7 @@ public:
                 ret = static_cast<int>(code);
             else
                 ret = body(S());
+            S().world.RunAfterCall(name_);
         }
         return Finish(ret);
     }

@@ -69,6 +69,20 @@ bool World::TakeFault(std::map<std::string, Fault>& faults, const std::string& k
     return true;
 }
 
+void World::RunAfterCall(const std::string& call)
+{
+    auto it = afterCalls.find(call);
+    if (it == afterCalls.end())
+        return;
+    const std::vector<std::string> directive = it->second.front();
+    it->second.pop_front();
+    if (it->second.empty())
+        afterCalls.erase(it);
+    // Checked when it was given.
+    std::string error;
+    ApplyDirective(*this, directive, nullptr, error);
+}
+
 bool ParseUserAttributes(const std::vector<std::string>& tokens, size_t first, UserRecord& user, std::string& error)
 {
     UserRecord out = user;
@@ -265,6 +279,17 @@ bool ApplyDirective(World& world, const std::vector<std::string>& tokens, Sectio
         if (tokens.size() < 2 || tokens[1].compare(0, 6, "CVAPI_") != 0 || !ParseFault(tokens, fault))
             return Fail(error, "usage: return <CVAPI_name> <code> [<times>]");
         world.returnFaults[tokens[1]] = fault;
+        return true;
+    }
+    if (what == "after") {
+        if (tokens.size() < 3 || tokens[1].compare(0, 6, "CVAPI_") != 0 || tokens[2] == "after")
+            return Fail(error, "usage: after <CVAPI_name> <directive>");
+        const std::vector<std::string> directive(tokens.begin() + 2, tokens.end());
+        // Tried now on a copy, so a bad one is reported with its own line.
+        World scratch = world;
+        if (!ApplyDirective(scratch, directive, nullptr, error))
+            return false;
+        world.afterCalls[tokens[1]].push_back(directive);
         return true;
     }
     return Fail(error, "unknown directive: " + what);

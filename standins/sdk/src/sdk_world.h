@@ -4,6 +4,7 @@
 #define QG_SDK_WORLD_H
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <tuple>
@@ -42,11 +43,15 @@ struct World {
     std::map<uint32_t, std::string> sdkAnswers;  // CVAPI_SDKControl output by control code
     std::map<std::string, Fault> outcomeFaults;  // "connect", "login", "enterroom"
     std::map<std::string, Fault> returnFaults;   // by CVAPI_ function name
+    // Directives applied as a call of that CVAPI_ name returns, one a call.
+    std::map<std::string, std::deque<std::vector<std::string>>> afterCalls;
 
     // The live list of a room, made from the "room *" section on first use.
     std::vector<uint32_t>& RoomUsers(uint32_t roomId);
     // Consumes one use of a fault; true with its code when one applies.
     static bool TakeFault(std::map<std::string, Fault>& faults, const std::string& key, uint32_t& code);
+    // Applies the first directive due after a call of that name, if any.
+    void RunAfterCall(const std::string& call);
 };
 
 // Where scenario "user" lines go; the control channel has no section.

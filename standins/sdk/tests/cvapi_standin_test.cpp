@@ -515,6 +515,37 @@ TEST_F(StandinSdk, ScriptedAnswersFillOutputsWithoutRoomForANul)
     EXPECT_EQ(std::string(out, 3), "xy#");
 }
 
+TEST_F(StandinSdk, AfterDirectivesChangeTheWorldAsTheirCallReturnsOneACall)
+{
+    Scenario("object 4 10\n"
+             "after CVAPI_ObjectGetIdList object 4 11\n"
+             "after CVAPI_ObjectGetIdList objvalue 4 11 8 text 6162\n"
+             "after CVAPI_ObjectGetIdList whatever 1\n"
+             "after CVAPI_ObjectGetValue\n");
+    EXPECT_EQ(Start(), CV_ERR_SCENARIO);
+    const std::string log = ReadFile(log_);
+    EXPECT_NE(log.find("scenario: line 4: unknown directive: whatever"), std::string::npos) << log;
+    EXPECT_NE(log.find("scenario: line 5: usage: after <CVAPI_name> <directive>"), std::string::npos) << log;
+
+    char text[8] = "keep";
+    unsigned n = 0;
+    // Another function's call changes nothing.
+    EXPECT_EQ(CVAPI_ObjectGetValue(4, 11, 8, text, sizeof text), CV_ERR_NOOBJECT);
+    // Each call sees the world as it was, and changes it as it returns.
+    EXPECT_EQ(CVAPI_ObjectGetIdList(4, nullptr, &n), 0);
+    EXPECT_EQ(n, 1u);
+    unsigned ids[4] = {0, 0, 0, 0};
+    n = 4;
+    EXPECT_EQ(CVAPI_ObjectGetIdList(4, ids, &n), 0);
+    ASSERT_EQ(n, 2u);
+    EXPECT_EQ(ids[1], 11u);
+    EXPECT_EQ(CVAPI_ObjectGetValue(4, 11, 8, text, sizeof text), 0);
+    EXPECT_STREQ(text, "ab");
+    // None is left.
+    EXPECT_EQ(CVAPI_ObjectGetIdList(4, nullptr, &n), 0);
+    EXPECT_EQ(n, 2u);
+}
+
 TEST_F(StandinSdk, BuffersAreJournalledWholeAndControlDataMayComeFromAFile)
 {
     const std::string fifo = dir_ + "/control";
