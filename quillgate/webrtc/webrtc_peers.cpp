@@ -6,6 +6,7 @@
 // callback that looks up the new handle waits until its record is in.
 #include "quillgate/webrtc/webrtc_connect.h"
 
+#include "quillgate/log/log_mask.h"
 #include "quillgate/log/proxy_log.h"
 #include "quillgate/webrtc/media_sdk_helper.h"
 #include "util/json_utils.h"
@@ -117,7 +118,8 @@ int CWebRtcConnect::CreatePeer(uint32_t userId, int streamType, uint32_t streamI
     std::string peerId;
     const int read = CJsonTools::GetStringValue(json, "peerconnectionid", peerId);
     if (read != 0 || peerId.empty()) {
-        ProxyLog(16, "CWebRtcConnect::CreateWebrtcSDK: peerconnectionid is null! jsonBuf:%s", json.c_str());
+        ProxyLog(16, "CWebRtcConnect::CreateWebrtcSDK: peerconnectionid is null! jsonBuf:%s",
+                 LoggedText(16, json).c_str());
         return read != 0 ? read : -1;
     }
 
@@ -151,7 +153,7 @@ int CWebRtcConnect::CreatePeer(uint32_t userId, int streamType, uint32_t streamI
     ProxyLog(4,
              "CWebRtcConnect::CreateWebrtcSDK: create peerobj success! handle:%d, streamIndex:%d, steamtype:%d, "
              "userid:%d, iceServer:%s, extendInfo:%s, peerobjNum:%d",
-             handle, streamIndex, streamType, userId, iceServer.c_str(), json.c_str(),
+             handle, streamIndex, streamType, userId, iceServer.c_str(), LoggedText(4, json).c_str(),
              static_cast<int>(m_peers.size()));
     return 0;
 }

@@ -6,6 +6,7 @@
 // description also fixes the peer's media and the SDK side's formats.
 #include "quillgate/webrtc/webrtc_connect.h"
 
+#include "quillgate/log/log_mask.h"
 #include "quillgate/log/proxy_log.h"
 #include "quillgate/webrtc/media_sdk_helper.h"
 #include "util/json_utils.h"
@@ -98,7 +99,7 @@ int CWebRtcConnect::ModifyWebOfferInfo(PeerInfo& peer, std::string& json)
                        formats.channels, formats.rate, formats.bits);
     ModifyDataChnlProtocol(json);
     if (SdpLogOn())
-        ProxyLog(4, "CWebRtcConnect::ModifyWebOfferInfo:  modify web offer sdp info: %s", json.c_str());
+        ProxyLog(4, "CWebRtcConnect::ModifyWebOfferInfo:  modify web offer sdp info: %s", LoggedText(4, json).c_str());
     return 0;
 }
 
@@ -129,7 +130,8 @@ int CWebRtcConnect::ModifyWebAnswerInfo(PeerInfo& peer, std::string& json)
         SetDownMediaFormat(formats.videoCodec, formats.width, formats.height, formats.fps, formats.audioCodec,
                            formats.channels, formats.rate, formats.bits);
     if (SdpLogOn())
-        ProxyLog(4, "CWebRtcConnect::ModifyWebAnswerInfo:  modify web answer sdp Info: %s", json.c_str());
+        ProxyLog(4, "CWebRtcConnect::ModifyWebAnswerInfo:  modify web answer sdp Info: %s",
+                 LoggedText(4, json).c_str());
     return 0;
 }
 
@@ -201,7 +203,8 @@ int CWebRtcConnect::SetDescriptionInfo(const std::string& json)
         ProxyLog(4,
                  "CWebRtcConnect::SetDescriptionInfo: platformType:%d, frameType:%d, messageSize:%d, web send message "
                  "info: %s",
-                 m_platformType.load(), m_configVideoCodec.load(), static_cast<int>(json.size()), json.c_str());
+                 m_platformType.load(), m_configVideoCodec.load(), static_cast<int>(json.size()),
+                 LoggedText(4, json).c_str());
 
     PeerInfo peer;
     // No peer to take a user id from: the reply names user -1.

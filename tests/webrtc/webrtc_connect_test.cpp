@@ -74,6 +74,33 @@ TEST_F(WebRtcSide, CreationWithoutAPeerIdCreatesNothingAndAnswersMinusOne)
     EXPECT_EQ(calls[mark], "ReplyConsultParam(5, -1, 1, \"{\"peerconnectionid\":\"\"}\")");
 }
 
+TEST_F(WebRtcSide, GatewayTextsInItsLinesShowTheirPasswordsMasked)
+{
+    // A peer text the side refuses is logged whole: its password is not.
+    EXPECT_EQ(side_.HandlePeerObjMessage(1, "{\"control\":1,\"password\":\"Peer-pw-3101\",\"streamtype\":2}"), -1);
+    EXPECT_TRUE(Logged("CWebRtcConnect::CreateWebrtcSDK: peerconnectionid is null! jsonBuf:{\"control\":1,"
+                       "\"password\":\"***\",\"streamtype\":2}"));
+
+    // With debug flag 2 the browser's description is logged after its
+    // rewrite; the library still gets every member.
+    owner_.debugFlags = 2;
+    std::string create = Create("p1", 2, 5);
+    create.insert(1, "\"passWord\":\"Peer-pw-3303\",");
+    ASSERT_EQ(side_.HandlePeerObjMessage(1, create), 0);
+    ASSERT_GE(owner_.WaitFor("NotifyWebrtcConsult(0, \"{\"peerconnectionid\":\"p1\""), 0);
+    EXPECT_TRUE(Logged("CWebRtcConnect::CreateWebrtcSDK: create peerobj success!"));
+    std::string answer = Fixture("chrome_answer", "p1");
+    answer.insert(1, "\"pwd\":\"Sdp-pw-3202\",");
+    EXPECT_EQ(side_.SetDescriptionInfo(answer), 0);
+    EXPECT_NE(JournalLine("CVRTC_SetDescriptionInfo 1 ").find("Sdp-pw-3202"), std::string::npos);
+    EXPECT_TRUE(Logged("CWebRtcConnect::ModifyWebAnswerInfo:  modify web answer sdp Info: {"));
+    for (const std::string& line : LogLines()) {
+        EXPECT_EQ(line.find("Peer-pw-3101"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Peer-pw-3303"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Sdp-pw-3202"), std::string::npos) << line;
+    }
+}
+
 TEST_F(WebRtcSide, DestroyByUserFindsAPeerThatNeverSawADescription)
 {
     ASSERT_EQ(side_.CreateWebrtcSDK(7, 2, 1, "stun:x:1", "{\"peerconnectionid\":\"fresh\"}"), 0);
