@@ -2,6 +2,7 @@
 
 #include <endian.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <mutex>
 #include <new>
@@ -61,13 +62,10 @@ bool IsDataChnlMagic(const DataChnlPacketHeader& header)
 }
 
 CDataChannelBase::CDataChannelBase()
-    : m_ring(new RingSlot[kDataChnlRingSlots]()), m_readIndex(0), m_pending(0), m_stop(false), m_thread(),
-      m_hasThread(false), m_frame(new uint8_t[kDataChnlFrameStart]), m_capacity(kDataChnlFrameStart), m_assembled(0),
-      m_frameFlags(0), m_lastPacketNum(kNoFrame), m_lostPackNo(kNone), m_frameTimestamp(0), m_currentHandle(0),
-      m_deadline(0), m_lossesInRow(0), m_packetsInRow(0)
+    : m_readIndex(0), m_pending(0), m_stop(false), m_thread(), m_hasThread(false), m_threadId(0), m_hasBuffers(false),
+      m_capacity(0), m_assembled(0), m_frameFlags(0), m_lastPacketNum(kNoFrame), m_lostPackNo(kNone),
+      m_frameTimestamp(0), m_currentHandle(0), m_deadline(0), m_lossesInRow(0), m_packetsInRow(0)
 {
-    for (uint32_t i = 0; i < kDataChnlRingSlots; ++i)
-        m_ring[i].index = i;
     StartThread();
 }
 
@@ -95,16 +93,25 @@ void CDataChannelBase::StartThread()
 
 void CDataChannelBase::StopThread()
 {
-    m_stop = true;
+    {
+        // Under the mutex, so a thread about to wait cannot miss it.
+        std::lock_guard<RingMutex> lock(m_ringMutex);
+        m_stop = true;
+    }
+    m_stored.notify_all();
     if (m_hasThread)
         pthread_join(m_thread, nullptr);
     m_hasThread = false;
+    m_threadId = 0;
 }
 
 void* CDataChannelBase::_ThreadProc(void* arg)
 {
-    if (arg != nullptr)
-        static_cast<CDataChannelBase*>(arg)->ProcessPackets();
+    if (arg != nullptr) {
+        CDataChannelBase* self = static_cast<CDataChannelBase*>(arg);
+        self->m_threadId = gettid();
+        self->ProcessPackets();
+    }
     return nullptr;
 }
 
@@ -112,10 +119,47 @@ void CDataChannelBase::ProcessPackets()
 {
     // Pauses are taken here, never under the ring mutex, so storing goes on.
     while (!m_stop.load()) {
+        WaitForPending();
+        if (m_stop.load())
+            break;
         uint32_t pause = ProcessStep();
         if (pause != 0 && !m_stop.load())
             MediaClockSleep(pause);
     }
+}
+
+// With nothing stored there is nothing to time out either: the thread
+// sleeps until a packet is stored or it is stopped, so a session without
+// an open data channel costs it no wake-ups.
+void CDataChannelBase::WaitForPending()
+{
+    std::unique_lock<RingMutex> lock(m_ringMutex);
+    m_stored.wait(lock, [this] { return m_pending.load() != 0 || m_stop.load(); });
+}
+
+// Ring mutex held. Most sessions never open a data channel, so the ring
+// (1.5 MiB) and the frame buffer are made when one first needs them, and
+// kept from then on.
+bool CDataChannelBase::EnsureBuffers()
+{
+    if (m_hasBuffers.load())
+        return true;
+    if (!m_ring) {
+        std::unique_ptr<RingSlot[]> ring(new (std::nothrow) RingSlot[kDataChnlRingSlots]());
+        if (!ring)
+            return false;
+        for (uint32_t i = 0; i < kDataChnlRingSlots; ++i)
+            ring[i].index = i;
+        m_ring = std::move(ring);
+    }
+    if (!m_frame) {
+        m_frame.reset(new (std::nothrow) uint8_t[kDataChnlFrameStart]);
+        if (!m_frame)
+            return false;
+        m_capacity = kDataChnlFrameStart;
+    }
+    m_hasBuffers = true;
+    return true;
 }
 
 void CDataChannelBase::OnReceiveData(uint32_t handle, uint32_t channelId, const uint8_t* data, uint32_t length)
@@ -171,6 +215,10 @@ void CDataChannelBase::OnReceiveData(uint32_t handle, uint32_t channelId, const 
                  header.packetNum, m_readIndex);
         return;
     }
+    if (!EnsureBuffers()) {
+        ProxyLog(16, "CDataChannelBase::OnReceiveData no memory for the ring, dropped: packetNum=%u", header.packetNum);
+        return;
+    }
     RingSlot& slot = m_ring[header.packetNum % kDataChnlRingSlots];
     if (slot.used != 0) {
         // Within the window a used slot holds this very number.
@@ -184,7 +232,8 @@ void CDataChannelBase::OnReceiveData(uint32_t handle, uint32_t channelId, const 
     slot.handle = handle;
     slot.packetNum = header.packetNum;
     slot.used = 1;
-    m_pending.fetch_add(1);
+    if (m_pending.fetch_add(1) == 0)
+        m_stored.notify_one();
 }
 
 void CDataChannelBase::ResetChannel(uint32_t handle)
@@ -197,9 +246,13 @@ void CDataChannelBase::ResetChannel(uint32_t handle)
     m_lastPacketNum = kNoFrame;
     m_lostPackNo = kNone;
     m_readIndex = 0;
-    // Packets of the old sequence are not consumed as the new one's.
-    for (uint32_t i = 0; i < kDataChnlRingSlots; ++i)
-        m_ring[i].used = 0;
+    if (EnsureBuffers()) {
+        // Packets of the old sequence are not consumed as the new one's.
+        for (uint32_t i = 0; i < kDataChnlRingSlots; ++i)
+            m_ring[i].used = 0;
+    } else {
+        ProxyLog(16, "CDataChannelBase::ResetChannel no memory for the ring yet, its packets are dropped");
+    }
     m_pending = 0;
     // The new sequence's first packet gets the full wait.
     m_deadline = 0;

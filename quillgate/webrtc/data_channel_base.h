@@ -6,9 +6,11 @@
 #define QG_WEBRTC_DATA_CHANNEL_BASE_H
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <pthread.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 // The first 28 bytes of every data-channel message, as the browser writes
 // them: little-endian, no gaps. Bytes 3 and 23 to 27 are not read.
@@ -26,7 +28,7 @@ const uint32_t kDataChnlHeaderSize = 28;
 const uint32_t kDataChnlMaxSliceLen = 1400;
 const uint32_t kDataChnlSlotBytes = 1500;  // the longest message a slot takes
 const uint32_t kDataChnlRingSlots = 1024;
-const uint32_t kDataChnlFrameStart = 102400;  // frame buffer at construction
+const uint32_t kDataChnlFrameStart = 102400;  // frame buffer when the ring is made
 const uint32_t kDataChnlFrameMax = 1400000;   // a frame beyond this is abandoned
 
 // Reads the header from the first kDataChnlHeaderSize bytes of data.
@@ -38,6 +40,7 @@ class CDataChannelBase
 public:
     // Starts the reassembly thread. A derived class must call StopThread in
     // its own destructor: the thread calls its hooks until it is joined.
+    // The ring and the frame buffer wait for the first data channel.
     CDataChannelBase();
     virtual ~CDataChannelBase();
 
@@ -61,6 +64,11 @@ public:
     uint32_t GetCurrentHandle() const { return m_currentHandle.load(); }
     // Packets stored and not yet consumed.
     uint32_t GetPending() const { return m_pending.load(); }
+    // The ring and the frame buffer are there (from the first opening or
+    // the first packet stored on).
+    bool HasBuffers() const { return m_hasBuffers.load(); }
+    // The reassembly thread's kernel id; 0 while none runs.
+    pid_t GetThreadId() const { return m_threadId.load(); }
 
     void StartThread();
     void StopThread();
@@ -106,6 +114,8 @@ private:
 
     static void* _ThreadProc(void* arg);
     void ProcessPackets();
+    void WaitForPending();
+    bool EnsureBuffers();
     void handleSliceData(uint32_t handle, const uint8_t* data, uint32_t length);
     void FlushChunk(uint32_t handle);
     void AbandonFrame();
@@ -117,7 +127,11 @@ private:
     std::atomic<bool> m_stop;
     pthread_t m_thread;
     bool m_hasThread;
+    std::atomic<pid_t> m_threadId;
     RingMutex m_ringMutex;  // ring, counters and frame state; held across the hooks
+    // Signalled under the ring mutex when pending leaves 0 and at stop.
+    std::condition_variable_any m_stored;
+    std::atomic<bool> m_hasBuffers;
     std::unique_ptr<uint8_t[]> m_frame;
     uint32_t m_capacity;
     uint32_t m_assembled;

@@ -176,6 +176,8 @@ private:
     uint32_t TargetUser(uint32_t userId) const;
     // Refreshes the live entry of this handle; false when it has none.
     bool RefreshDataChnlTime(uint32_t handle, uint32_t now);
+    // The same with the live data-channel mutex already held.
+    bool RefreshDataChnlEntries(uint32_t handle, uint32_t now);
     void SendReset(const char* type, const std::string& peerId);
     // Creation under one hold of the peer table; with unlessExisting, a
     // peer id already in the table creates nothing (existed set).

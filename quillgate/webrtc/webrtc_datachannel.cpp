@@ -54,8 +54,13 @@ int CWebRtcConnect::SendDataChnlParam2CorvaneSDK(uint32_t handle, RtcDataPacket*
 
 bool CWebRtcConnect::RefreshDataChnlTime(uint32_t handle, uint32_t now)
 {
-    bool found = false;
     std::lock_guard<std::mutex> lock(m_dataMutex);
+    return RefreshDataChnlEntries(handle, now);
+}
+
+bool CWebRtcConnect::RefreshDataChnlEntries(uint32_t handle, uint32_t now)
+{
+    bool found = false;
     for (PeerInfo& entry : m_dataChannels) {
         if (entry.handle == handle) {
             entry.lastDataTime = now;
@@ -68,9 +73,12 @@ bool CWebRtcConnect::RefreshDataChnlTime(uint32_t handle, uint32_t now)
 int CWebRtcConnect::UpdateDataChnlTime(const PeerInfo& peer)
 {
     const uint32_t now = MediaClockNow();
-    if (RefreshDataChnlTime(peer.handle, now))
-        return 0;
+    // One hold for the look and the append: the packet path and the
+    // channel's opening run on different library threads, and both may
+    // find no entry.
     std::lock_guard<std::mutex> lock(m_dataMutex);
+    if (RefreshDataChnlEntries(peer.handle, now))
+        return 0;
     m_dataChannels.push_back(peer);
     m_dataChannels.back().lastDataTime = now;
     return 0;

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "tests/webrtc/webrtc_side_fixture.h"
 #include "util/media_clock.h"
@@ -135,6 +138,71 @@ TEST_F(Liveness, ASilentChannelIsAskedToResetThenEvery2800msUntilItReopens)
     EXPECT_TRUE(side_.DataChannels().empty());
 }
 
+// The packet path (the library's data thread) and a channel's opening (its
+// event thread) refresh the same handle's entry at once, each with the
+// record it hands over, from a table without it: the two must not both
+// append. Each round runs them over many channels at once, so that every
+// round gives them many chances to meet on one handle.
+TEST_F(Liveness, APacketAndTheChannelsOpeningAtOnceLeaveOneEntryPerHandle)
+{
+    const int kChannels = 32;
+    const int kRounds = 200;
+    std::vector<PeerInfo> fromPackets(kChannels);
+    std::vector<PeerInfo> fromOpenings(kChannels);
+    for (int i = 0; i < kChannels; ++i) {
+        ASSERT_EQ(side_.GetPeerinfoByHandle(Peer("dc" + std::to_string(i), 1), fromPackets[i]), 0);
+        fromOpenings[i] = fromPackets[i];
+        fromOpenings[i].resetNotifyTime = 0;
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::atomic<int> go{-1};  // the round both may run
+    std::atomic<int> done{0};
+    std::atomic<bool> stop{false};
+    auto racer = [&](const std::vector<PeerInfo>* records) {
+        for (int round = 0; round < kRounds; ++round) {
+            // A bare spin: both leave it within a few cycles of each other.
+            while (go.load() < round && !stop.load()) {
+            }
+            if (stop.load())
+                return;
+            for (const PeerInfo& peer : *records)
+                side_.UpdateDataChnlTime(peer);
+            ++done;
+        }
+    };
+    std::thread packets(racer, &fromPackets);
+    std::thread openings(racer, &fromOpenings);
+
+    int rounds = 0;
+    int doubledAt = -1;
+    size_t entries = kChannels;
+    bool finished = true;
+    for (; rounds < kRounds && doubledAt < 0 && finished; ++rounds) {
+        for (const PeerInfo& peer : side_.DataChannels())
+            side_.RemoveDataChnlEntry(peer.handle);
+        done = 0;
+        go = rounds;
+        while (done.load() < 2 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        finished = done.load() == 2;
+        entries = side_.DataChannels().size();
+        if (finished && entries != kChannels)
+            doubledAt = rounds;
+    }
+    stop = true;
+    packets.join();
+    openings.join();
+    ASSERT_TRUE(finished) << "round " << rounds - 1 << " did not end in 20 s";
+    EXPECT_EQ(doubledAt, -1) << "round " << doubledAt << " left " << entries << " entries for " << kChannels
+                             << " channels";
+
+    // One entry each: a peer's end takes its channel's watch with it.
+    for (int i = 0; i < kChannels; ++i)
+        ASSERT_EQ(side_.HandlePeerObjMessage(1, Destroy("dc" + std::to_string(i))), 0);
+    EXPECT_TRUE(side_.DataChannels().empty());
+}
+
 TEST_F(Liveness, AnOpeningForAnUnknownHandleStillResetsTheStream)
 {
     const size_t mark = owner_.Count();
@@ -159,8 +227,7 @@ TEST_F(Liveness, ABrokenPeerIsAskedToBeRecreatedEvery2000msOnlyInTheSdkStreamMod
     mark = owner_.Count();
     EXPECT_EQ(side_.ResetPeerConnectionObj(second), 0);
     EXPECT_EQ(Asked("resetpeerobj", "media2", mark), 1);
-    EXPECT_TRUE(Logged("CWebRtcConnect::ResetPeerConnectionObj: handle:" + std::to_string(second) +
-                       ", peerId:media2"));
+    EXPECT_TRUE(Logged("CWebRtcConnect::ResetPeerConnectionObj: handle:" + std::to_string(second) + ", peerId:media2"));
     // Once per handle.
     EXPECT_EQ(side_.ResetPeerConnectionObj(second), 0);
     EXPECT_EQ(side_.ResetPeers().size(), 1u);
