@@ -60,8 +60,6 @@ uint64_t CMediaSDKHelper::LoadSDKLibrary(const char* directory, const char* file
         return 1;
     snprintf(m_libraryName, sizeof(m_libraryName), "%s", fileName);
 
-    // Only ever the file beside the program: a path that does not fit, or
-    // no folder at all, fails instead of letting dlopen search elsewhere.
     EntryPoints table;
     const ModuleEntry entries[] = {
         ModuleEntryFor("CVRTC_Initialize", table.Initialize),
@@ -78,6 +76,8 @@ uint64_t CMediaSDKHelper::LoadSDKLibrary(const char* directory, const char* file
         ModuleEntryFor("CVRTC_SelectObjExist", table.SelectObjExist),
         ModuleEntryFor("CVRTC_GetVersion", table.GetVersion),
     };
+    // Only ever the file beside the program: a path that does not fit, or
+    // no folder at all, fails instead of letting dlopen search elsewhere.
     ModuleLoadResult result = kModuleLoaded;
     char error[sizeof(m_lastError)] = {0};
     void* library =
