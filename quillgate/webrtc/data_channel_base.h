@@ -74,8 +74,10 @@ public:
     void StopThread();
     // One look at the ring, as the thread takes it; returns the pause in ms
     // the thread takes before the next look, with the mutex already free.
+    // afterSleep: the thread has just woken from its sleep on an empty
+    // ring, and a missing packet is not given up at this look.
     // Callable alone while no thread runs (tests, benches).
-    uint32_t ProcessStep();
+    uint32_t ProcessStep(bool afterSleep = false);
 
 private:
     // Holds are short and both sides come at packet rate, so a waiter spins
@@ -114,7 +116,7 @@ private:
 
     static void* _ThreadProc(void* arg);
     void ProcessPackets();
-    void WaitForPending();
+    bool WaitForPending();
     bool EnsureBuffers();
     void handleSliceData(uint32_t handle, const uint8_t* data, uint32_t length);
     void FlushChunk(uint32_t handle);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -723,5 +724,201 @@ TEST(ReassemblyThread, ConsumesAStreamAsItArrivesAndStopsCleanly)
     channel.StopThread();
     EXPECT_EQ(channel.Resets().size(), 2u);
 }
+
+// ---- the thread after a quiet spell, on a clock moved by hand ----
+
+// The test moves this clock; a pause of the thread ends only once the test
+// has moved it past the pause's end. What the thread sees between two
+// arrivals is then set by the test, however loaded the host is.
+class HandClock
+{
+public:
+    static uint32_t Now()
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        return s_now;
+    }
+    static void Sleep(uint32_t ms)
+    {
+        std::unique_lock<std::mutex> lock(s_mutex);
+        const uint32_t until = s_now + ms;
+        ++s_pauses;
+        s_cond.notify_all();
+        s_cond.wait(lock, [&] { return s_released || static_cast<int32_t>(s_now - until) >= 0; });
+    }
+    static void Start(uint32_t now)
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        s_now = now;
+        s_pauses = 0;
+        s_released = false;
+    }
+    static void Advance(uint32_t ms)
+    {
+        {
+            std::lock_guard<std::mutex> lock(s_mutex);
+            s_now += ms;
+        }
+        s_cond.notify_all();
+    }
+    // Pauses end at once from here on, so the thread can be stopped.
+    static void Release()
+    {
+        {
+            std::lock_guard<std::mutex> lock(s_mutex);
+            s_released = true;
+        }
+        s_cond.notify_all();
+    }
+    static int Pauses()
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        return s_pauses;
+    }
+    // Waits (at most 10 s) until the thread has begun more than `seen` pauses.
+    static bool WaitPausesAbove(int seen)
+    {
+        std::unique_lock<std::mutex> lock(s_mutex);
+        return s_cond.wait_for(lock, std::chrono::seconds(10), [&] { return s_pauses > seen; });
+    }
+
+private:
+    static inline std::mutex s_mutex;
+    static inline std::condition_variable s_cond;
+    static inline uint32_t s_now = 0;
+    static inline int s_pauses = 0;
+    static inline bool s_released = false;
+};
+const MediaClock kHandClock = {&HandClock::Now, &HandClock::Sleep};
+
+// The real reassembly thread, fed as the library's callback feeds it.
+class QuietChannel : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        HandClock::Start(80000);
+        SetMediaClock(&kHandClock);
+        {
+            std::lock_guard<std::mutex> lock(g_logMutex);
+            g_log.clear();
+        }
+        SetProxyLogLevel(1);
+        SetProxyLogSink(&CaptureLine);
+        m_channel.reset(new RecordingChannel);
+        m_channel->ResetChannel(kHandle);
+    }
+    void TearDown() override
+    {
+        HandClock::Release();
+        m_channel.reset();
+        SetProxyLogSink(nullptr);
+        SetProxyLogLevel(4);
+        SetMediaClock(nullptr);
+    }
+
+    RecordingChannel& Channel() { return *m_channel; }
+    void Send(const Slice& s)
+    {
+        const std::string m = Message(s);
+        m_channel->OnReceiveData(kHandle, kChannel, reinterpret_cast<const uint8_t*>(m.data()),
+                                 static_cast<uint32_t>(m.size()));
+    }
+    // Waits (at most 10 s) until everything stored was read and either
+    // `chunks` chunks came or a frame was given up.
+    bool WaitRead(size_t chunks)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end) {
+            if (Channel().GetPending() == 0 && (Channel().Chunks().size() >= chunks || Channel().Losses() > 0))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+
+private:
+    std::unique_ptr<RecordingChannel> m_channel;
+};
+
+// A stream that pauses and resumes on an unordered channel: after each
+// quiet spell the second slice of a frame lands 1 ms before its first.
+TEST_F(QuietChannel, PacketsBackOutOfOrderAfterAQuietSpellAreReadInOrder)
+{
+    Send(Slice{0, 0, 0, true, 0, "start"});
+    ASSERT_TRUE(WaitRead(2));
+    const int kRounds = 50;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const uint32_t n = 1 + 2 * static_cast<uint32_t>(round);
+        const std::string first = "f" + std::to_string(n);
+        const std::string second = "s" + std::to_string(n + 1);
+        HandClock::Advance(1500);  // longer than any loss wait: the deadline is long past
+        const int pauses = HandClock::Pauses();
+        Send(Slice{n + 1, 0, 1, true, n, second});
+        // The thread woke and took its first look: it found n missing.
+        ASSERT_TRUE(HandClock::WaitPausesAbove(pauses));
+        HandClock::Advance(1);
+        Send(Slice{n, 0, 0, false, n, first});
+        HandClock::Advance(4);  // the thread's 5 ms step ends
+        const size_t chunks = 2 + 2 * static_cast<size_t>(round + 1);
+        ASSERT_TRUE(WaitRead(chunks));
+        ASSERT_EQ(Channel().Losses(), 0);
+        ASSERT_EQ(Channel().Chunks().size(), chunks);
+        ASSERT_EQ(Channel().Chunks().back(), (Chunk{kHandle, false, first + second, n, 1}));
+    }
+    EXPECT_EQ(CountLines("*** LossPacket"), 0);
+    EXPECT_EQ(CountLines("*** had receive packet but current lostPackNo"), 0);
+}
+
+struct QuietGap {
+    const char* name;
+    bool packetBackFirst;  // the packet before the gap comes back after the quiet
+    uint32_t lossFrom;     // the loss is declared this many ms after the last packet read, or up to 5 ms later
+};
+
+QG_PRINT_CASE_BY_NAME(QuietGap)
+
+class GapAfterQuiet : public QuietChannel, public ::testing::WithParamInterface<QuietGap>
+{};
+
+// A packet that never comes is still given up on time: the look after the
+// wake waits one step, the loss rule then applies unchanged.
+TEST_P(GapAfterQuiet, IsStillDeclaredLostOnTime)
+{
+    Send(Slice{0, 0, 0, false, 0, "a"});
+    ASSERT_TRUE(WaitRead(0));
+    HandClock::Advance(1500);
+    uint32_t lastRead = HandClock::Now() - 1500;
+    uint32_t missing = 1;
+    if (GetParam().packetBackFirst) {
+        // In order: read as it is stored, the clock standing still.
+        Send(Slice{1, 0, 1, false, 0, "b"});
+        ASSERT_TRUE(WaitRead(0));
+        EXPECT_EQ(CountLines("*** GetPacket Index=1,"), 1);
+        lastRead = HandClock::Now();
+        missing = 2;
+    }
+    const int pauses = HandClock::Pauses();
+    Send(Slice{missing + 1, 0, static_cast<uint16_t>(missing + 1), true, 0, "z"});
+    ASSERT_TRUE(HandClock::WaitPausesAbove(pauses));
+    EXPECT_EQ(CountLines("*** LossPacket"), 0) << "declared at the first look after the wake";
+
+    // One 5 ms step at a time, each taken by the thread, until the loss.
+    for (int step = 0; step < 400 && CountLines("*** LossPacket") == 0; ++step) {
+        const int before = HandClock::Pauses();
+        HandClock::Advance(5);
+        ASSERT_TRUE(HandClock::WaitPausesAbove(before));
+    }
+    ASSERT_EQ(CountLines("*** LossPacket Index=" + std::to_string(missing) + ","), 1);
+    const uint32_t after = HandClock::Now() - lastRead;
+    EXPECT_GE(after, GetParam().lossFrom);
+    EXPECT_LE(after, GetParam().lossFrom + 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gaps, GapAfterQuiet,
+                         ::testing::Values(QuietGap{"RightAfterTheQuiet", false, 1505},
+                                           QuietGap{"AfterAPacketReadAfterTheQuiet", true, 1067}),
+                         qgtest::ByName());
 
 }  // namespace
