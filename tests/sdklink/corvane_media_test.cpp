@@ -359,8 +359,9 @@ TEST_F(SdkMedia, FramesBeforeTheirFormatAndEmptyFramesGoNowhere)
     // audio flags are not passed on.
     Sdk().OnVideoData(500, frame, sizeof frame, 0);
     Sdk().OnAudioData(520, frame, 4, 7);
-    const std::vector<std::string> j = Journal();
-    ASSERT_EQ(j.size(), 2u);
+    // Their log lines depend on the process's frame counts so far: left out.
+    const std::vector<std::string> j = qgtest::LinesWith(Journal(), "CVAPI_Input");
+    ASSERT_EQ(j.size(), 2u) << ::testing::PrintToString(Journal());
     EXPECT_EQ(j[0].substr(0, 28), "CVAPI_InputVideoDataEx 0 seq");
     EXPECT_EQ(FieldOf(j[0], "ts") + " " + FieldOf(j[0], "flags"), "500 3");
     EXPECT_EQ(j[1].substr(0, 28), "CVAPI_InputAudioDataEx 0 seq");

@@ -78,6 +78,9 @@ TEST(MediaLibraryLoader, BindsAllOrNothingKeepsTheFirstLibraryAndAnswersUnboundW
     EXPECT_EQ(loader.LoadSDK(2), 1u);
     EXPECT_TRUE(Logged("load libcorvanewebrtcsdkpv.so success! version:"));
     EXPECT_NE(loader.UnInitialize(), -1);
+    // The process as it was: a repeat starts with nothing loaded.
+    EXPECT_EQ(loader.UnloadSDK(), 1);
+    EXPECT_FALSE(loader.IsLoaded());
     SetProxyLogSink(nullptr);
 }
 

@@ -78,19 +78,29 @@ std::string VideoOnly(const std::string& peerId, const char* type)
 class WebRtcMedia : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
+    // Each test starts from an empty log and no library: the loader keeps
+    // the first one opened for the process, and the browser type of each
+    // test picks its own.
+    void SetUp() override
     {
+        {
+            std::lock_guard<std::mutex> lock(g_logMutex);
+            g_log.clear();
+        }
         SetProxyLogSink(&CollectLog);
         SetProxyLogLevel(1);
+        CMediaSDKHelper::GetInstance().UnloadSDK();
     }
-    static void TearDownTestSuite() { SetProxyLogSink(nullptr); }
 
     void TearDown() override
     {
         side_.DestroyAllWebrtcSDK();
         if (control_ >= 0)
             close(control_);
+        CMediaSDKHelper::GetInstance().UnloadSDK();
         unsetenv("QG_RTC_JOURNAL");
+        unsetenv("QG_RTC_CONTROL");
+        SetProxyLogSink(nullptr);
     }
 
     // The library loaded for this browser type, its journal and control

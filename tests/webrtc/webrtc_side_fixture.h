@@ -1,6 +1,8 @@
 // The WebRTC side against the stand-in media library with a recording
-// owner: each test gets its own library journal and control FIFO, and the
-// library initialised by a browser's init parameters.
+// owner: each test gets its own library journal and control FIFO, an empty
+// log, and the library loaded afresh (its handles from 1, its settings at
+// their defaults) and initialised by a browser's init parameters, so the
+// tests hold run as one program in any order as in processes of their own.
 #ifndef QG_TESTS_WEBRTC_WEBRTC_SIDE_FIXTURE_H
 #define QG_TESTS_WEBRTC_WEBRTC_SIDE_FIXTURE_H
 
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "quillgate/log/proxy_log.h"
+#include "quillgate/webrtc/media_sdk_helper.h"
 #include "quillgate/webrtc/webrtc_connect.h"
 #include "tests/support/test_support.h"
 #include "tests/webrtc/recording_webrtc_owner.h"
@@ -84,15 +87,17 @@ inline std::string Hex(const std::string& s)
 class WebRtcSide : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        SetProxyLogSink(&CollectLog);
-        SetProxyLogLevel(1);
-    }
-    static void TearDownTestSuite() { SetProxyLogSink(nullptr); }
-
     void SetUp() override
     {
+        {
+            std::lock_guard<std::mutex> lock(g_logMutex);
+            g_log.clear();
+        }
+        SetProxyLogSink(&CollectLog);
+        SetProxyLogLevel(1);
+        // The loader keeps the library open for the process; what an earlier
+        // test left in it goes with it.
+        CMediaSDKHelper::GetInstance().UnloadSDK();
         setenv("QG_RTC_JOURNAL", dir_.File("journal").c_str(), 1);
         // The library opens its control FIFO at the next Initialize.
         setenv("QG_RTC_CONTROL", dir_.File("control").c_str(), 1);
@@ -109,7 +114,10 @@ protected:
         side_.DestroyAllWebrtcSDK();
         if (control_ >= 0)
             close(control_);
+        CMediaSDKHelper::GetInstance().UnloadSDK();
         unsetenv("QG_RTC_JOURNAL");
+        unsetenv("QG_RTC_CONTROL");
+        SetProxyLogSink(nullptr);
     }
 
     void Control(const std::string& line)
