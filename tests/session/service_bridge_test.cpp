@@ -10,6 +10,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <set>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -213,13 +214,14 @@ long long MsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The thread count once it is n (at most 10 s), or what it is then.
-int WaitThreads(int n)
+// The count of threads not among `before` once it is n (at most 10 s), or
+// what it is then.
+int WaitNewThreads(const std::set<int>& before, int n)
 {
-    int now = qgtest::ThreadCount();
+    int now = qgtest::ThreadsBesides(before);
     for (int i = 0; i < 1000 && now != n; ++i) {
         usleep(10 * 1000);
-        now = qgtest::ThreadCount();
+        now = qgtest::ThreadsBesides(before);
     }
     return now;
 }
@@ -538,7 +540,7 @@ TEST(ServiceBridge, DestroyingARunningBridgeJoinsItsThreadsAndSaysNoGoodbye)
                   &first, nullptr, [](void*) -> void* { return nullptr; }, nullptr),
               0);
     pthread_join(first, nullptr);
-    const int threads = qgtest::ThreadCount();
+    const std::set<int> threads = qgtest::ThreadIds();
     {
         CServiceBridge bridge;
         std::string error;
@@ -550,9 +552,9 @@ TEST(ServiceBridge, DestroyingARunningBridgeJoinsItsThreadsAndSaysNoGoodbye)
         for (int i = 0; i < 1000 && !bridge.IsRegistered(); ++i)
             usleep(10 * 1000);
         ASSERT_TRUE(bridge.IsRegistered());
-        EXPECT_EQ(WaitThreads(threads + 1), threads + 1);  // the repeats ended with the result
+        EXPECT_EQ(WaitNewThreads(threads, 1), 1);  // the repeats ended with the result
     }
-    EXPECT_EQ(qgtest::ThreadCount(), threads);
+    EXPECT_EQ(qgtest::ThreadsBesides(threads), 0);
     std::string bye;
     EXPECT_FALSE(parent.Receive(bye, 300)) << qgtest::Hex(bye);
 }

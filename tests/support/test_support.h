@@ -15,6 +15,7 @@
 #include <iconv.h>
 #include <iterator>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -142,6 +143,31 @@ inline int ThreadCount()
             ++n;
     }
     closedir(dir);
+    return n;
+}
+
+// The kernel ids of this process's threads now.
+inline std::set<int> ThreadIds()
+{
+    std::set<int> ids;
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr)
+        return ids;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] != '.')
+            ids.insert(atoi(e->d_name));
+    }
+    closedir(dir);
+    return ids;
+}
+
+// Threads now that were not among `before`: an earlier test's thread that
+// ends meanwhile does not change it.
+inline int ThreadsBesides(const std::set<int>& before)
+{
+    int n = 0;
+    for (int id : ThreadIds())
+        n += before.count(id) == 0;
     return n;
 }
 

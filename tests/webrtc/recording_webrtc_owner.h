@@ -48,6 +48,17 @@ public:
         });
         return found;
     }
+    // Calls starting with prefix at or after index from. "Nothing was sent"
+    // is checked with this against what the request could send: the
+    // library's own notifications may still arrive at any time.
+    int CountFrom(const std::string& prefix, size_t from) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        int n = 0;
+        for (size_t i = from; i < m_calls.size(); ++i)
+            n += m_calls[i].compare(0, prefix.size(), prefix) == 0;
+        return n;
+    }
     std::string At(int index) const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
