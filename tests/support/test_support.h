@@ -131,22 +131,8 @@ inline bool IsUtf8(const std::string& bytes)
     return done != static_cast<size_t>(-1) && inLeft == 0;
 }
 
-// Threads of this process now, or -1 when /proc cannot be read.
-inline int ThreadCount()
-{
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr)
-        return -1;
-    int n = 0;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] != '.')
-            ++n;
-    }
-    closedir(dir);
-    return n;
-}
-
-// The kernel ids of this process's threads now.
+// The kernel ids of this process's threads now; none when /proc cannot be
+// read (a process always has one).
 inline std::set<int> ThreadIds()
 {
     std::set<int> ids;
@@ -161,6 +147,13 @@ inline std::set<int> ThreadIds()
     return ids;
 }
 
+// Threads of this process now, or -1 when /proc cannot be read.
+inline int ThreadCount()
+{
+    const std::set<int> ids = ThreadIds();
+    return ids.empty() ? -1 : static_cast<int>(ids.size());
+}
+
 // Threads now that were not among `before`: an earlier test's thread that
 // ends meanwhile does not change it.
 inline int ThreadsBesides(const std::set<int>& before)
@@ -171,22 +164,19 @@ inline int ThreadsBesides(const std::set<int>& before)
     return n;
 }
 
-// Threads of this process that carry the given name (pthread_setname_np).
+// Threads of this process that carry the given name (pthread_setname_np),
+// or -1 when /proc cannot be read.
 inline int ThreadCount(const std::string& name)
 {
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr)
+    const std::set<int> ids = ThreadIds();
+    if (ids.empty())
         return -1;
     int n = 0;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] == '.')
-            continue;
+    for (int id : ids) {
         std::string comm;
-        std::ifstream(std::string("/proc/self/task/") + e->d_name + "/comm") >> comm;
-        if (comm == name)
-            ++n;
+        std::ifstream("/proc/self/task/" + std::to_string(id) + "/comm") >> comm;
+        n += comm == name;
     }
-    closedir(dir);
     return n;
 }
 

@@ -107,6 +107,10 @@ protected:
     {
         mgr->Release();
         EXPECT_EQ(0, mgr->GetPendingCount());
+        // The manager is the process's one: a test that posts before it
+        // starts it must not meet the queue limit an earlier test set.
+        mgr->Start(0, CAsyncDeliver::kNoLimit, CAsyncDeliver::kNoLimit);
+        mgr->Release();
     }
     CAsyncEventManager* mgr = CAsyncEventManager::GetInstance();
 };

@@ -204,26 +204,30 @@ private:
     std::atomic<int> m_losses{0};
 };
 
-// Steps run alone on the fake clock; every log line is kept.
-class Reassembly : public ::testing::Test
+// A recording channel on a clock of the test's, fed as the library's
+// callback feeds it; every log line is kept.
+class ChannelTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    // threadRuns: the reassembly thread reads the ring; otherwise the test
+    // takes the steps itself.
+    void Open(const MediaClock* clock, bool threadRuns)
     {
-        m_channel.reset(new RecordingChannel);
-        m_channel->StopThread();
-        SetMediaClock(&kFakeClock);
-        g_now = 50000;
+        SetMediaClock(clock);
         {
             std::lock_guard<std::mutex> lock(g_logMutex);
             g_log.clear();
         }
         SetProxyLogLevel(1);
         SetProxyLogSink(&CaptureLine);
+        m_channel.reset(new RecordingChannel);
+        if (!threadRuns)
+            m_channel->StopThread();
         m_channel->ResetChannel(kHandle);
     }
     void TearDown() override
     {
+        m_channel.reset();
         SetProxyLogSink(nullptr);
         SetProxyLogLevel(4);
         SetMediaClock(nullptr);
@@ -241,26 +245,38 @@ protected:
         for (const Slice& s : slices)
             Send(s);
     }
+
+private:
+    std::unique_ptr<RecordingChannel> m_channel;
+};
+
+// Steps run alone on the fake clock.
+class Reassembly : public ChannelTest
+{
+protected:
+    void SetUp() override
+    {
+        g_now = 50000;
+        Open(&kFakeClock, false);
+    }
+
     // One step at the present fake time; its pause is not taken.
-    uint32_t Step() { return m_channel->ProcessStep(); }
+    uint32_t Step() { return Channel().ProcessStep(); }
     // Steps as the thread takes them, each pause moving the clock, for ms
     // of fake time.
     void RunFor(uint32_t ms)
     {
         uint32_t end = g_now + ms;
         for (int i = 0; i < 2000000 && static_cast<int32_t>(g_now - end) < 0; ++i)
-            g_now += m_channel->ProcessStep();
+            g_now += Channel().ProcessStep();
     }
     // Steps until nothing is pending, as the thread takes them.
     void Drain()
     {
-        for (int i = 0; i < 2000000 && m_channel->GetPending() != 0; ++i)
-            g_now += m_channel->ProcessStep();
-        ASSERT_EQ(m_channel->GetPending(), 0u);
+        for (int i = 0; i < 2000000 && Channel().GetPending() != 0; ++i)
+            g_now += Channel().ProcessStep();
+        ASSERT_EQ(Channel().GetPending(), 0u);
     }
-
-private:
-    std::unique_ptr<RecordingChannel> m_channel;
 };
 
 // ---- a whole stream in order ----
@@ -791,39 +807,21 @@ private:
 };
 const MediaClock kHandClock = {&HandClock::Now, &HandClock::Sleep};
 
-// The real reassembly thread, fed as the library's callback feeds it.
-class QuietChannel : public ::testing::Test
+// The real reassembly thread.
+class QuietChannel : public ChannelTest
 {
 protected:
     void SetUp() override
     {
         HandClock::Start(80000);
-        SetMediaClock(&kHandClock);
-        {
-            std::lock_guard<std::mutex> lock(g_logMutex);
-            g_log.clear();
-        }
-        SetProxyLogLevel(1);
-        SetProxyLogSink(&CaptureLine);
-        m_channel.reset(new RecordingChannel);
-        m_channel->ResetChannel(kHandle);
+        Open(&kHandClock, true);
     }
     void TearDown() override
     {
         HandClock::Release();
-        m_channel.reset();
-        SetProxyLogSink(nullptr);
-        SetProxyLogLevel(4);
-        SetMediaClock(nullptr);
+        ChannelTest::TearDown();
     }
 
-    RecordingChannel& Channel() { return *m_channel; }
-    void Send(const Slice& s)
-    {
-        const std::string m = Message(s);
-        m_channel->OnReceiveData(kHandle, kChannel, reinterpret_cast<const uint8_t*>(m.data()),
-                                 static_cast<uint32_t>(m.size()));
-    }
     // Waits (at most 10 s) until everything stored was read and either
     // `chunks` chunks came or a frame was given up.
     bool WaitRead(size_t chunks)
@@ -836,9 +834,6 @@ protected:
         }
         return false;
     }
-
-private:
-    std::unique_ptr<RecordingChannel> m_channel;
 };
 
 // A stream that pauses and resumes on an unordered channel: after each

@@ -60,13 +60,8 @@ protected:
     // Resets the browser was asked for since mark.
     int Asked(const std::string& type, const std::string& peerId, size_t mark) const
     {
-        const std::string message =
-            "NotifyWebrtcConsult(0, \"{\"peerconnectionid\":\"" + peerId + "\",\"type\":\"" + type + "\"}\")";
-        int n = 0;
-        const std::vector<std::string> calls = owner_.Calls();
-        for (size_t i = mark; i < calls.size(); ++i)
-            n += calls[i] == message;
-        return n;
+        return owner_.CountFrom(
+            "NotifyWebrtcConsult(0, \"{\"peerconnectionid\":\"" + peerId + "\",\"type\":\"" + type + "\"}\")", mark);
     }
 
     void Tick(uint32_t ms)

@@ -22,6 +22,7 @@
 #include "tests/support/media_checks.h"
 #include "tests/support/test_support.h"
 #include "tests/webrtc/recording_webrtc_owner.h"
+#include "tests/webrtc/webrtc_side_fixture.h"
 
 namespace {
 
@@ -78,9 +79,8 @@ std::string VideoOnly(const std::string& peerId, const char* type)
 class WebRtcMedia : public ::testing::Test
 {
 protected:
-    // Each test starts from an empty log and no library: the loader keeps
-    // the first one opened for the process, and the browser type of each
-    // test picks its own.
+    // Each test starts from an empty log and no library: the browser type
+    // of each test picks its own.
     void SetUp() override
     {
         {
@@ -89,7 +89,7 @@ protected:
         }
         SetProxyLogSink(&CollectLog);
         SetProxyLogLevel(1);
-        CMediaSDKHelper::GetInstance().UnloadSDK();
+        webrtctest::ForgetMediaLibrary();
     }
 
     void TearDown() override
@@ -97,9 +97,7 @@ protected:
         side_.DestroyAllWebrtcSDK();
         if (control_ >= 0)
             close(control_);
-        CMediaSDKHelper::GetInstance().UnloadSDK();
-        unsetenv("QG_RTC_JOURNAL");
-        unsetenv("QG_RTC_CONTROL");
+        webrtctest::ForgetMediaLibrary();
         SetProxyLogSink(nullptr);
     }
 

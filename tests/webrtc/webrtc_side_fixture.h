@@ -84,6 +84,16 @@ inline std::string Hex(const std::string& s)
     return qgtest::Hex(s);
 }
 
+// The loader keeps the first library it opens for the process: a test that
+// wants one of its own, in its own state, unloads it before and after, and
+// leaves none of its paths set.
+inline void ForgetMediaLibrary()
+{
+    CMediaSDKHelper::GetInstance().UnloadSDK();
+    unsetenv("QG_RTC_JOURNAL");
+    unsetenv("QG_RTC_CONTROL");
+}
+
 class WebRtcSide : public ::testing::Test
 {
 protected:
@@ -95,9 +105,7 @@ protected:
         }
         SetProxyLogSink(&CollectLog);
         SetProxyLogLevel(1);
-        // The loader keeps the library open for the process; what an earlier
-        // test left in it goes with it.
-        CMediaSDKHelper::GetInstance().UnloadSDK();
+        ForgetMediaLibrary();
         setenv("QG_RTC_JOURNAL", dir_.File("journal").c_str(), 1);
         // The library opens its control FIFO at the next Initialize.
         setenv("QG_RTC_CONTROL", dir_.File("control").c_str(), 1);
@@ -114,9 +122,7 @@ protected:
         side_.DestroyAllWebrtcSDK();
         if (control_ >= 0)
             close(control_);
-        CMediaSDKHelper::GetInstance().UnloadSDK();
-        unsetenv("QG_RTC_JOURNAL");
-        unsetenv("QG_RTC_CONTROL");
+        ForgetMediaLibrary();
         SetProxyLogSink(nullptr);
     }
 
